@@ -1,0 +1,110 @@
+#include "storage/file_store.h"
+
+#include <QFile>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace zqn::storage {
+
+namespace {
+
+// Qt's "windows-31j" is Microsoft's code page 932; glibc's "SHIFT_JIS" would turn 0x5C into a yen sign.
+constexpr const char* kCodePage = "windows-31j";
+
+QString cannotOpenMessage(const QString& path)
+{
+    return QStringLiteral("ファイル %1 は開けません").arg(QDir::toNativeSeparators(path));
+}
+
+} // namespace
+
+QString fromCp932(std::string_view bytes)
+{
+    QStringDecoder decode(kCodePage);
+    return decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
+std::string toCp932(const QString& text)
+{
+    QStringEncoder encode(kCodePage);
+    const QByteArray bytes = encode(text);
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+QString nativeName(std::string_view cp932Path)
+{
+    return fromCp932(cp932Path);
+}
+
+bool isRegularFile(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() && info.isFile();
+}
+
+bool isRegularFile(std::string_view cp932Path)
+{
+    return !cp932Path.empty() && isRegularFile(nativeName(cp932Path));
+}
+
+std::string readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw FileError(cannotOpenMessage(path).toStdString());
+    std::string bytes;
+    const qint64 size = file.size();
+    if (size > 0)
+        bytes.reserve(static_cast<std::size_t>(size));
+    char buffer[64 * 1024];
+    for (;;) {
+        const qint64 n = file.read(buffer, sizeof buffer);
+        if (n < 0)
+            throw FileError(cannotOpenMessage(path).toStdString());
+        if (n == 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return bytes;
+}
+
+std::string readFile(std::string_view cp932Path)
+{
+    return readFile(nativeName(cp932Path));
+}
+
+void replaceFile(const QString& path, std::string_view bytes)
+{
+    QSaveFile file(path);
+    const auto fail = [&] {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throw FileError(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), reason).toStdString());
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        fail();
+    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
+        fail();
+    if (!file.commit())
+        throw FileError(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString()).toStdString());
+}
+
+void replaceFile(std::string_view cp932Path, std::string_view bytes)
+{
+    replaceFile(nativeName(cp932Path), bytes);
+}
+
+bool FileReplacer::replace(std::string_view cp932Path, std::string_view bytes)
+{
+    try {
+        replaceFile(cp932Path, bytes);
+        return true;
+    } catch (const FileError&) {
+        return false;
+    }
+}
+
+} // namespace zqn::storage

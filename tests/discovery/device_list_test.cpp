@@ -1,0 +1,161 @@
+#include "discovery/device_list.h"
+
+#include <gtest/gtest.h>
+
+namespace zqn::discovery {
+namespace {
+
+const std::string kMac = "0A:1B:2C:3D:4E:5F";
+
+Sighting sighting(std::string mac, std::string ip = "192.168.1.21", std::string date = "2024/05/02",
+                  std::string time = "10:00:00")
+{
+    return {std::move(mac), std::move(ip), std::move(date), std::move(time)};
+}
+
+struct UpdateCase {
+    const char* name;
+    std::string stored;
+    std::string updated;
+};
+
+class RecordUpdate : public testing::TestWithParam<UpdateCase> {};
+
+TEST_P(RecordUpdate, RenewsTheLineInPlaceKeepingTheTail)
+{
+    DeviceList list;
+    list.load("first line\r\n" + GetParam().stored + "\r\nlast line\r\n");
+    const auto result = list.record(sighting(kMac));
+    EXPECT_FALSE(result.appended);
+    EXPECT_EQ(result.index, 1u);
+    ASSERT_EQ(list.count(), 3u);
+    EXPECT_EQ(list.line(1), GetParam().updated);
+    EXPECT_EQ(list.line(0), "first line");
+    EXPECT_EQ(list.line(2), "last line");
+}
+
+const std::string kHead = kMac + ",192.168.1.21,2024/05/02,10:00:00";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecordUpdate,
+    testing::Values(
+        UpdateCase{"keeps_name", kMac + ",192.168.1.20,2024/05/01,09:15:30,Printer 2F", kHead + ",Printer 2F"},
+        UpdateCase{"keeps_name_with_commas", kMac + ",192.168.1.20,2024/05/01,09:15:30,a,b,c", kHead + ",a,b,c"},
+        UpdateCase{"four_fields_get_no_name", kMac + ",192.168.1.20,2024/05/01,09:15:30", kHead},
+        UpdateCase{"mac_alone_keeps_from_byte_15", kMac, kHead + ":5F"},
+        UpdateCase{"name_cut_to_254", kMac + ",1.2.3.4,2024/05/01,09:15:30," + std::string(300, 'n'), kHead + "," + std::string(254, 'n')},
+        // 254 bytes would end inside the last character: the whole character is left out.
+        UpdateCase{"cut_never_splits_a_character", kMac + ",1.2.3.4,2024/05/01,09:15:30," + std::string(253, 'n') + "\x83\x41",
+                   kHead + "," + std::string(253, 'n')},
+        UpdateCase{"cut_keeps_a_whole_last_character", kMac + ",1.2.3.4,2024/05/01,09:15:30," + std::string(252, 'n') + "\x83\x41zz",
+                   kHead + "," + std::string(252, 'n') + "\x83\x41"},
+        UpdateCase{"japanese_name_kept_byte_for_byte", kMac + ",1.2.3.4,2024/05/01,09:15:30,\x83\x76\x83\x8A\x83\x93\x83\x5E", kHead + ",\x83\x76\x83\x8A\x83\x93\x83\x5E"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DeviceListRecord, AppendsNonameForANewDevice)
+{
+    DeviceList list;
+    const auto result = list.record(sighting(kMac, "192.168.1.20", "2024/05/01", "09:15:30"));
+    EXPECT_TRUE(result.appended);
+    EXPECT_EQ(result.index, 0u);
+    EXPECT_EQ(list.text(), "0A:1B:2C:3D:4E:5F,192.168.1.20,2024/05/01,09:15:30,noname\r\n");
+}
+
+TEST(DeviceListRecord, LowerCaseLineIsNotMatched)
+{
+    DeviceList list;
+    list.load("0a:1b:2c:3d:4e:5f,1.1.1.1,2024/01/01,00:00:00,old\r\n");
+    EXPECT_TRUE(list.record(sighting(kMac)).appended);
+    EXPECT_EQ(list.line(0), "0a:1b:2c:3d:4e:5f,1.1.1.1,2024/01/01,00:00:00,old");
+    EXPECT_EQ(list.count(), 2u);
+}
+
+TEST(DeviceListRecord, OnlyTheFirstOfTwoEqualKeysIsUpdated)
+{
+    DeviceList list;
+    list.load(kMac + ",1,2024/01/01,00:00:00,one\r\n" + kMac + ",2,2024/01/01,00:00:00,two\r\n");
+    list.record(sighting(kMac));
+    list.record(sighting(kMac, "9.9.9.9"));
+    EXPECT_EQ(list.line(0), kMac + ",9.9.9.9,2024/05/02,10:00:00,one");
+    EXPECT_EQ(list.line(1), kMac + ",2,2024/01/01,00:00:00,two");
+}
+
+// A MAC text of a short count is shorter than 17 bytes: it matches only a line that is exactly
+// that text, and after the update that line no longer matches, so the next sighting appends.
+TEST(DeviceListRecord, ShortMacTextMatchesOnlyAnEqualLine)
+{
+    DeviceList list;
+    const std::string shortMac = "0A:1B:2C:3D::";
+    list.load(shortMac + "\r\nX\r\n" + shortMac + "\r\n");
+    EXPECT_EQ(list.record(sighting(shortMac)).index, 0u);
+    EXPECT_EQ(list.line(0), shortMac + ",192.168.1.21,2024/05/02,10:00:00");
+    // The old key now first occurs at line 2.
+    EXPECT_EQ(list.record(sighting(shortMac)).index, 2u);
+    for (std::size_t expected : {3u, 4u}) {
+        const auto result = list.record(sighting(shortMac));
+        EXPECT_TRUE(result.appended);
+        EXPECT_EQ(result.index, expected);
+    }
+}
+
+TEST(DeviceListRecord, IndexAgreesWithAScanAfterManyRecords)
+{
+    DeviceList list;
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 300; ++i) {
+            char mac[18];
+            std::snprintf(mac, sizeof mac, "00:00:00:00:%02X:%02X", i / 256, i % 256);
+            list.record(sighting(mac, std::to_string(round)));
+        }
+    }
+    ASSERT_EQ(list.count(), 300u);
+    for (std::size_t i = 0; i < list.count(); ++i)
+        EXPECT_EQ(list.line(i).substr(18, 2), "2,") << i;
+}
+
+struct SaveCase {
+    const char* name;
+    std::string file;
+    std::vector<std::string> recorded;
+    std::string saved;
+};
+
+class LoadAndSave : public testing::TestWithParam<SaveCase> {};
+
+TEST_P(LoadAndSave, KeepsTheFileFormByteForByte)
+{
+    DeviceList list;
+    list.load(GetParam().file);
+    for (const auto& mac : GetParam().recorded)
+        list.record(sighting(mac));
+    EXPECT_EQ(list.text(), GetParam().saved);
+}
+
+const std::string kNewLine = "0A:1B:2C:3D:4E:5F,192.168.1.21,2024/05/02,10:00:00,noname";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LoadAndSave,
+    testing::Values(SaveCase{"empty", "", {}, ""},
+                    SaveCase{"terminated_unchanged", "A\r\nB\r\n", {}, "A\r\nB\r\n"},
+                    SaveCase{"lf_file_saved_with_crlf", "A\nB\n", {}, "A\r\nB\r\n"},
+                    SaveCase{"unterminated_unchanged", "A\r\nB", {}, "A\r\nB"},
+                    SaveCase{"unterminated_append", "A\r\nB", {kMac}, "A\r\nB\r\n" + kNewLine},
+                    SaveCase{"terminated_append", "A\r\nB\r\n", {kMac}, "A\r\nB\r\n" + kNewLine + "\r\n"},
+                    SaveCase{"blank_line_kept", "A\r\nB\r\nC\r\n\r\n", {}, "A\r\nB\r\nC\r\n\r\n"},
+                    SaveCase{"empty_list_append", "", {kMac}, kNewLine + "\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DeviceListLoad, ReplacesTheListAndItsIndex)
+{
+    DeviceList list;
+    list.record(sighting(kMac));
+    list.load("A\r\nB");
+    EXPECT_EQ(list.lines(), (text::Lines{"A", "B"}));
+    EXPECT_TRUE(list.record(sighting(kMac)).appended);
+    list.clear();
+    EXPECT_EQ(list.count(), 0u);
+    EXPECT_EQ(list.text(), "");
+}
+
+} // namespace
+} // namespace zqn::discovery

@@ -1,0 +1,116 @@
+#include "storage/file_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+namespace zqn::storage {
+namespace {
+
+class FileStore : public testing::Test {
+protected:
+    QString path(const QString& name) const { return dir.filePath(name); }
+    static std::string cp932(const QString& p) { return toCp932(p); }
+    QTemporaryDir dir;
+};
+
+TEST_F(FileStore, ReplaceThenReadIsByteExact)
+{
+    std::string bytes("A\r\n\x83\x5C\0B", 7);
+    replaceFile(path("a.csv"), bytes);
+    EXPECT_EQ(readFile(path("a.csv")), bytes);
+    replaceFile(path("a.csv"), "");
+    EXPECT_EQ(readFile(path("a.csv")), "");
+}
+
+TEST_F(FileStore, Cp932PathsAreDecodedNotPassedThrough)
+{
+    // 表.csv: 95 5C is one character, not a folder separator.
+    const std::string name = cp932(dir.path()) + "/\x95\x5C.csv";
+    replaceFile(std::string_view(name), "x");
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("表.csv"))));
+    EXPECT_TRUE(isRegularFile(std::string_view(name)));
+    EXPECT_EQ(readFile(std::string_view(name)), "x");
+}
+
+TEST_F(FileStore, RegularFileTestIgnoresFoldersAndEmptyPaths)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir("html.dat"));
+    EXPECT_FALSE(isRegularFile(path("html.dat")));
+    EXPECT_FALSE(isRegularFile(path("missing")));
+    EXPECT_FALSE(isRegularFile(std::string_view()));
+}
+
+TEST_F(FileStore, ReadingAMissingFileNamesIt)
+{
+    try {
+        readFile(path("missing.csv"));
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        const QString message = QString::fromUtf8(e.what());
+        EXPECT_TRUE(message.startsWith(QStringLiteral("ファイル "))) << e.what();
+        EXPECT_TRUE(message.endsWith(QStringLiteral(" は開けません"))) << e.what();
+        EXPECT_TRUE(message.contains(QStringLiteral("missing.csv"))) << e.what();
+    }
+}
+
+TEST_F(FileStore, FailedReplaceInAMissingFolderThrowsAndSinkReportsFalse)
+{
+    EXPECT_THROW(replaceFile(path("no/such/a.csv"), "x"), FileError);
+    FileReplacer sink;
+    EXPECT_FALSE(sink.replace(cp932(path("no/such/a.csv")), "x"));
+    EXPECT_TRUE(sink.replace(cp932(path("a.csv")), "y"));
+    EXPECT_EQ(readFile(path("a.csv")), "y");
+}
+
+#ifdef Q_OS_UNIX
+TEST_F(FileStore, ReplaceFollowsLinksAndKeepsModeBits)
+{
+    replaceFile(path("target.csv"), "old");
+    ASSERT_TRUE(QFile::setPermissions(path("target.csv"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    const auto mode = QFile::permissions(path("target.csv"));
+    ASSERT_TRUE(QFile::link(path("target.csv"), path("link.csv")));
+    replaceFile(path("link.csv"), "new");
+    EXPECT_TRUE(QFileInfo(path("link.csv")).isSymLink());
+    EXPECT_EQ(readFile(path("target.csv")), "new");
+    EXPECT_EQ(QFile::permissions(path("target.csv")), mode);
+    EXPECT_FALSE(mode.testFlag(QFile::ReadOther));
+}
+
+// A write that hits the file-size limit fails with EFBIG; the old file stays whole.
+TEST_F(FileStore, WriteBeyondTheSizeLimitLeavesTheOldFileWhole)
+{
+    const std::string old(1000, 'o');
+    replaceFile(path("a.csv"), old);
+
+    struct sigaction ignore {};
+    struct sigaction previousAction {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previousAction);
+    rlimit previous{};
+    getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limited = previous;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+
+    FileReplacer sink;
+    const bool written = sink.replace(cp932(path("a.csv")), std::string(64 * 1024, 'n'));
+
+    setrlimit(RLIMIT_FSIZE, &previous);
+    sigaction(SIGXFSZ, &previousAction, nullptr);
+
+    EXPECT_FALSE(written);
+    EXPECT_EQ(readFile(path("a.csv")), old);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"a.csv"}) << "temporary file left behind";
+}
+#endif
+
+} // namespace
+} // namespace zqn::storage
