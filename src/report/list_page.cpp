@@ -1,1 +1,217 @@
-// to be written
+#include "report/list_page.h"
+
+#include <algorithm>
+#include <charconv>
+#include <optional>
+
+#include "text/cp932.h"
+#include "text/line_list.h"
+#include "text/messages.h"
+
+namespace zqn::report {
+
+namespace {
+
+using text::kLineBreak;
+using text::messages::kConnect;
+using text::messages::kIdeographicSpace;
+
+constexpr std::string_view kStampRowStart = "<TR><TD colspan=6 align=right>";
+constexpr std::string_view kStampRowEnd = "</TD></TR>";
+constexpr std::string_view kHeaderRow =
+    "<TR align=center bgcolor=#FFFFFF><TD>No.</TD><TD width=150>Name</TD><TD>MAC Address</TD>\r\n"
+    "<TD>IP Address</TD><TD>Date</TD><TD>\r\n"
+    "</TD></TR>\r\n";
+
+constexpr std::string_view kEvenRowColour = "#F4FFFF";
+constexpr std::string_view kOddRowColour = "#F8FFFF";
+
+constexpr std::string_view kRowStart = "<TR align=center bgcolor=";
+constexpr std::string_view kNumberCellStart = "><TD>";
+constexpr std::string_view kNameCellStart = "</TD><TD align=left>";
+constexpr std::string_view kCellBreak = "</TD><TD>";
+constexpr std::string_view kAddressCellStart = "</TD><TD align=left>";
+constexpr std::string_view kFormStart = R"(<FORM method="POST" target=_blank action=http://)";
+constexpr std::string_view kButtonStart = R"(><INPUT TYPE="submit" VALUE=")";
+constexpr std::string_view kButtonEnd = R"(">)";
+constexpr std::string_view kRowEnd = "</TD></FORM></TR>";
+
+constexpr std::size_t kRowFixedBytes = kRowStart.size() + kEvenRowColour.size() + kNumberCellStart.size()
+    + kNameCellStart.size() + kIdeographicSpace.size() + kCellBreak.size() + kLineBreak.size()
+    + kAddressCellStart.size() + kCellBreak.size() + kLineBreak.size()
+    + 1 + kCellBreak.size() + kLineBreak.size()
+    + kFormStart.size() + kButtonStart.size() + kConnect.size() + kButtonEnd.size() + kLineBreak.size()
+    + kRowEnd.size() + kLineBreak.size();
+
+// Room for the row number and the second copy of a dotted IPv4 address, which the line holds once.
+constexpr std::size_t kRowVariableAllowance = 10 + 15;
+
+// Only the first 255 bytes after the first comma are split into fields; the rest of a longer
+// line is not shown.
+constexpr std::size_t kFieldsAfterMacLimit = 255;
+
+struct DeviceFields {
+    std::string_view mac;
+    std::string_view ip;
+    std::string_view date;
+    std::string_view time;
+    std::string_view name;
+};
+
+// Takes the text before the next comma into field; without a comma, field stays empty and the
+// rest stays whole.
+void takeField(std::string_view& rest, std::string_view& field)
+{
+    if (const std::size_t comma = rest.find(','); comma != std::string_view::npos) {
+        field = rest.substr(0, comma);
+        rest.remove_prefix(comma + 1);
+    }
+}
+
+std::optional<DeviceFields> splitDeviceLine(std::string_view line)
+{
+    const std::size_t firstComma = line.find(',');
+    if (firstComma == std::string_view::npos)
+        return std::nullopt;
+    DeviceFields fields;
+    fields.mac = line.substr(0, firstComma);
+    std::string_view rest = line.substr(firstComma + 1);
+    // Cut at a whole character so that a name never ends in half a double-byte character.
+    rest = rest.substr(0, text::wholeCharacterPrefix(rest, kFieldsAfterMacLimit));
+    takeField(rest, fields.ip);
+    takeField(rest, fields.date);
+    if (const std::size_t comma = rest.find(','); comma != std::string_view::npos) {
+        fields.time = rest.substr(0, comma);
+        fields.name = rest.substr(comma + 1);
+    } else {
+        fields.time = rest;
+    }
+    return fields;
+}
+
+// ":" and the port, or nothing for the HTTP default.
+struct PortSuffix {
+    char bytes[16];
+    std::size_t size = 0;
+
+    explicit PortSuffix(int httpPort)
+    {
+        if (httpPort == 80)
+            return;
+        bytes[0] = ':';
+        size = static_cast<std::size_t>(std::to_chars(bytes + 1, bytes + sizeof bytes, httpPort).ptr - bytes);
+    }
+    std::string_view text() const { return {bytes, size}; }
+};
+
+void appendNumber(std::string& out, std::size_t value)
+{
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, static_cast<std::size_t>(end - digits));
+}
+
+std::size_t rowBlockSizeEstimate(const discovery::DeviceList& devices, std::string_view stamp,
+                                 std::string_view portSuffix)
+{
+    std::size_t size = kStampRowStart.size() + stamp.size() + kStampRowEnd.size() + kLineBreak.size()
+        + kHeaderRow.size() + kStampRowStart.size() + kIdeographicSpace.size() + kStampRowEnd.size()
+        + kLineBreak.size();
+    const std::size_t perRow = kRowFixedBytes + kRowVariableAllowance + 2 * portSuffix.size();
+    for (const auto& line : devices.lines())
+        size += perRow + std::min(line.size(), text::kLineReadLimit);
+    return size;
+}
+
+void appendDeviceRow(std::string& out, const DeviceFields& fields, std::size_t index,
+                     std::string_view portSuffix)
+{
+    out.append(kRowStart).append(index % 2 == 0 ? kEvenRowColour : kOddRowColour).append(kNumberCellStart);
+    appendNumber(out, index + 1);
+    out.append(kNameCellStart).append(kIdeographicSpace).append(fields.name).append(kCellBreak);
+    out.append(fields.mac).append(kLineBreak);
+
+    out.append(kAddressCellStart).append(fields.ip).append(portSuffix).append(kCellBreak).append(kLineBreak);
+
+    out.append(fields.date).append(1, ' ').append(fields.time).append(kCellBreak).append(kLineBreak);
+
+    out.append(kFormStart).append(fields.ip).append(portSuffix);
+    out.append(kButtonStart).append(kConnect).append(kButtonEnd).append(kLineBreak);
+
+    out.append(kRowEnd).append(kLineBreak);
+}
+
+void appendRowBlock(std::string& out, const discovery::DeviceList& devices, std::string_view stamp,
+                    std::string_view portSuffix)
+{
+    out.append(kStampRowStart).append(stamp).append(kStampRowEnd).append(kLineBreak);
+    out.append(kHeaderRow);
+    const std::size_t count = devices.count();
+    for (std::size_t i = 0; i < count; ++i) {
+        // A line without a comma (a blank line in a hand-edited file, say) ends the listing.
+        const auto fields = splitDeviceLine(text::readableLine(devices.line(i)));
+        if (!fields)
+            break;
+        appendDeviceRow(out, *fields, i, portSuffix);
+    }
+    out.append(kStampRowStart).append(kIdeographicSpace).append(kStampRowEnd).append(kLineBreak);
+}
+
+std::string renderPage(const PageBlocks& blocks, const discovery::DeviceList& devices, std::string_view stamp,
+                       int httpPort)
+{
+    const PortSuffix portSuffix(httpPort);
+    std::string page;
+    page.reserve(blocks.head.size() + rowBlockSizeEstimate(devices, stamp, portSuffix.text()) + blocks.tail.size());
+    page.append(blocks.head);
+    appendRowBlock(page, devices, stamp, portSuffix.text());
+    page.append(blocks.tail);
+    return page;
+}
+
+} // namespace
+
+std::string rowBlock(const discovery::DeviceList& devices, std::string_view stamp, int httpPort)
+{
+    const PortSuffix portSuffix(httpPort);
+    std::string rows;
+    rows.reserve(rowBlockSizeEstimate(devices, stamp, portSuffix.text()));
+    appendRowBlock(rows, devices, stamp, portSuffix.text());
+    return rows;
+}
+
+std::string pageText(const PageBlocks& blocks, std::string_view rows)
+{
+    std::string page;
+    page.reserve(blocks.head.size() + rows.size() + blocks.tail.size());
+    page.append(blocks.head).append(rows).append(blocks.tail);
+    return page;
+}
+
+std::string statusText(WriteOutcome outcome)
+{
+    namespace messages = text::messages;
+    if (!outcome.pageFailed && !outcome.csvFailed)
+        return std::string(messages::kStarted);
+    std::string status;
+    if (outcome.pageFailed)
+        status.append(messages::kPageSaveFailedPrefix);
+    if (outcome.csvFailed)
+        status.append(messages::kCsvSaveFailedPrefix);
+    status.append(messages::kSaveFailed);
+    return status;
+}
+
+WriteOutcome writeListPage(const PageBlocks& blocks, const discovery::DeviceList& devices,
+                           const PageWrite& write, FileSink& sink)
+{
+    WriteOutcome outcome;
+    if (!write.htmlPath.empty())
+        outcome.pageFailed = !sink.replace(write.htmlPath, renderPage(blocks, devices, write.stamp, write.httpPort));
+    // The CSV file holds every line, also those after a line that ended the listing.
+    if (!write.csvPath.empty())
+        outcome.csvFailed = !sink.replace(write.csvPath, devices.text());
+    return outcome;
+}
+
+} // namespace zqn::report

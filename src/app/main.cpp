@@ -1,0 +1,38 @@
+#include <QTimer>
+
+#include "app/monitor_controller.h"
+#include "app/settings_location.h"
+#include "app/termination_signals.h"
+#include "ui/error_reporting.h"
+#include "ui/main_window.h"
+
+int main(int argc, char** argv)
+{
+    // First of all, so that a logout during start-up still ends the program cleanly.
+    zqn::app::installTerminationHandlers();
+
+    zqn::ui::Application app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("zqnlist"));
+    QApplication::setQuitOnLastWindowClosed(false); // the window hides; only Exit ends the program
+
+    zqn::app::MonitorController controller({zqn::app::settingsFilePath(QApplication::applicationFilePath())});
+    zqn::ui::MainWindow window(controller);
+
+    bool finished = false;
+    const auto finish = [&] {
+        if (finished)
+            return;
+        finished = true;
+        controller.shutDown(window.panelFields());
+        QApplication::quit();
+    };
+    QObject::connect(&window, &zqn::ui::MainWindow::exitConfirmed, &app, finish);
+    zqn::app::watchTerminationSignals(&app, finish);
+
+    controller.startUp();
+    QTimer::singleShot(1, &window, [&] {
+        if (!finished)
+            window.presentAfterStartUp();
+    });
+    return QApplication::exec();
+}

@@ -1,0 +1,260 @@
+#include "app/monitor_controller.h"
+
+#include <QDateTime>
+#include <QDir>
+
+#include <algorithm>
+#include <limits>
+
+#include "discovery/announcement.h"
+#include "report/list_page.h"
+#include "storage/file_store.h"
+#include "text/messages.h"
+
+namespace zqn::app {
+
+namespace {
+
+// QTimer takes a signed 32-bit count of milliseconds.
+constexpr int kLongestIntervalSeconds = std::numeric_limits<int>::max() / 1000;
+
+text::LocalDateTime systemNow()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDate d = now.date();
+    const QTime t = now.time();
+    return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
+}
+
+QString messageOf(const std::exception& e)
+{
+    return QString::fromUtf8(e.what());
+}
+
+} // namespace
+
+MonitorController::MonitorController(Options options, QObject* parent)
+    : QObject(parent), options_(std::move(options)), pageTemplate_(report::defaultTemplate())
+{
+    if (!options_.clock)
+        options_.clock = systemNow;
+    pageTimer_.setTimerType(Qt::PreciseTimer);
+    pageTimer_.setInterval(10000);
+    connect(&pageTimer_, &QTimer::timeout, this, &MonitorController::onPageTimer);
+    connect(&listener_, &discovery::UdpListener::dataReceived, this,
+            [this](QByteArrayView datagram, QByteArrayView fromIp, quint16) { handleDatagram(datagram, fromIp); });
+}
+
+MonitorController::~MonitorController() = default;
+
+text::LocalDateTime MonitorController::now() const
+{
+    return options_.clock();
+}
+
+void MonitorController::startUp()
+{
+    setStatus(text::messages::kStopped);
+
+    try {
+        if (storage::isRegularFile(options_.settingsPath))
+            settings_ = settings::parseSettings(storage::readFile(options_.settingsPath));
+    } catch (const std::exception& e) {
+        emit errorRaised(messageOf(e));
+    }
+
+    devices_.clear();
+    try {
+        if (storage::isRegularFile(settings_.csvPath))
+            devices_.load(storage::readFile(settings_.csvPath));
+    } catch (const std::exception&) {
+        settings_.autoStart = false;
+        setStatus(text::messages::kCsvUnreadable);
+    }
+    emit devicesReset();
+
+    try {
+        if (storage::isRegularFile(options_.templatePath))
+            pageTemplate_ = text::splitLines(storage::readFile(options_.templatePath));
+    } catch (const std::exception& e) {
+        emit errorRaised(messageOf(e));
+    }
+    rebuildBlocks();
+
+    if (!listener_.setLocalPort(0))
+        emit errorRaised(listener_.errorString());
+}
+
+void MonitorController::runDeferredStart()
+{
+    if (settings_.autoStart)
+        start();
+}
+
+void MonitorController::start()
+{
+    if (!canStart())
+        return;
+
+    if (storage::isRegularFile(settings_.csvPath)) {
+        try {
+            devices_.load(storage::readFile(settings_.csvPath));
+        } catch (const std::exception& e) {
+            emit errorRaised(messageOf(e));
+            return;
+        }
+        emit devicesReset();
+    }
+
+    pageTimer_.setInterval(1); // the first page follows Start at once
+    pageTimer_.start();
+
+    const int port = settings_.udpPort;
+    const bool portInRange = port >= 0 && port <= 0xFFFF;
+    if (!portInRange || !listener_.setLocalPort(static_cast<quint16>(port))) {
+        // Listening nowhere while showing "started" would hide the failure; stay stopped.
+        pageTimer_.stop();
+        listener_.setLocalPort(0);
+        setStatus(text::messages::kStopped);
+        emit errorRaised(QStringLiteral("ポート %1 は開けません").arg(port));
+        return;
+    }
+
+    setState(State::Running);
+    setStatus(text::messages::kStarting);
+}
+
+void MonitorController::stop()
+{
+    if (!canStop())
+        return;
+    const bool lastWriteFailed = !writeLastPage();
+    pageTimer_.stop();
+    if (!lastWriteFailed)
+        setStatus(text::messages::kStopped);
+    setState(State::Stopped);
+    if (!listener_.setLocalPort(0))
+        emit errorRaised(listener_.errorString());
+}
+
+bool MonitorController::writeLastPage()
+{
+    // Sightings received since the last tick would otherwise be lost, and Start reloads the CSV.
+    listener_.readPending();
+    return writePage();
+}
+
+void MonitorController::openSettings()
+{
+    if (canOpenSettings())
+        setState(State::SettingsOpen);
+}
+
+void MonitorController::applySettings(const settings::Settings& edited)
+{
+    if (state_ == State::Running)
+        return;
+    settings_ = edited;
+    rebuildBlocks();
+    setState(State::Stopped);
+}
+
+void MonitorController::cancelSettings()
+{
+    if (state_ == State::SettingsOpen)
+        setState(State::Stopped);
+}
+
+bool MonitorController::shutDown(const settings::PanelFields& fields)
+{
+    if (state_ == State::Running)
+        writeLastPage();
+    pageTimer_.stop();
+
+    const settings::Settings toWrite = settings::settingsForExit(settings_, fields);
+    std::string existing;
+    try {
+        if (storage::isRegularFile(options_.settingsPath))
+            existing = storage::readFile(options_.settingsPath);
+    } catch (const std::exception&) {
+        // Written afresh; the write below reports a file that cannot be written.
+    }
+    try {
+        storage::replaceFile(options_.settingsPath, settings::writeSettings(existing, toWrite));
+    } catch (const std::exception& e) {
+        emit errorRaised(QStringLiteral("設定ファイル %1 に書き込めません。\n%2")
+                             .arg(QDir::toNativeSeparators(options_.settingsPath), messageOf(e)));
+        return false;
+    }
+    return true;
+}
+
+QString MonitorController::existingPagePath() const
+{
+    if (!storage::isRegularFile(settings_.htmlPath))
+        return {};
+    return storage::nativeName(settings_.htmlPath);
+}
+
+void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView fromIp)
+{
+    auto mac = discovery::macTextOf(std::string_view(datagram.data(), static_cast<std::size_t>(datagram.size())));
+    if (!mac)
+        return;
+    const text::LocalDateTime t = now();
+    const auto result = devices_.record({std::move(*mac),
+                                         std::string(fromIp.data(), static_cast<std::size_t>(fromIp.size())),
+                                         text::dateText(t), text::timeText(t)});
+    const int row = static_cast<int>(result.index);
+    if (result.appended)
+        emit deviceAppended(row);
+    else
+        emit deviceChanged(row);
+}
+
+void MonitorController::onPageTimer()
+{
+    const int seconds = settings_.saveInterval;
+    if (seconds <= 0) {
+        pageTimer_.stop(); // a zero-interval timer would fire without pause
+    } else {
+        const int ms = std::min(seconds, kLongestIntervalSeconds) * 1000;
+        if (pageTimer_.interval() != ms)
+            pageTimer_.setInterval(ms);
+    }
+    writePage();
+}
+
+bool MonitorController::writePage()
+{
+    const std::string stamp = text::stampText(now());
+    updateTime_ = QString::fromLatin1(stamp.data(), static_cast<qsizetype>(stamp.size()));
+    emit updateTimeChanged(updateTime_);
+
+    storage::FileReplacer files;
+    const report::WriteOutcome outcome = report::writeListPage(
+        blocks_, devices_, {stamp, settings_.httpPort, settings_.htmlPath, settings_.csvPath}, files);
+    setStatus(report::statusText(outcome));
+    return !outcome.pageFailed && !outcome.csvFailed;
+}
+
+void MonitorController::rebuildBlocks()
+{
+    blocks_ = report::buildBlocks(pageTemplate_, settings_.saveInterval, settings_.htmlPath, settings_.heading);
+}
+
+void MonitorController::setState(State state)
+{
+    if (state_ == state)
+        return;
+    state_ = state;
+    emit stateChanged(state_);
+}
+
+void MonitorController::setStatus(std::string_view cp932Text)
+{
+    statusText_ = storage::fromCp932(cp932Text);
+    emit statusTextChanged(statusText_);
+}
+
+} // namespace zqn::app

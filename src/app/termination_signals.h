@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+
+namespace zqn::app {
+
+// Catches SIGTERM and SIGINT from the very start of the program. The handlers only write a byte
+// into a pipe; nothing else runs inside them. Call before anything else in main.
+void installTerminationHandlers();
+
+// Runs onTerminate in the event loop once a termination signal has arrived, also one that
+// arrived before this call.
+void watchTerminationSignals(QObject* context, std::function<void()> onTerminate);
+
+} // namespace zqn::app

@@ -1,0 +1,321 @@
+#include "app/monitor_controller.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <gtest/gtest.h>
+
+#include "storage/file_store.h"
+
+namespace zqn::app {
+namespace {
+
+using State = MonitorController::State;
+
+QByteArray announcement(quint8 lastOctet)
+{
+    QByteArray bytes(20, '\0');
+    bytes[9] = 0x01;  // record type 1
+    bytes[11] = 0x0C; // count 12
+    const char mac[6] = {0x02, 0x11, 0x22, 0x33, 0x44, static_cast<char>(lastOctet)};
+    bytes.replace(14, 6, QByteArray(mac, 6));
+    return bytes;
+}
+
+QString macOf(quint8 lastOctet)
+{
+    return QStringLiteral("02:11:22:33:44:%1").arg(lastOctet, 2, 16, QLatin1Char('0')).toUpper();
+}
+
+quint16 freePort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress::LocalHost, 0);
+    return probe.localPort();
+}
+
+QString readAll(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(file.readAll());
+}
+
+// Each test runs in its own folder, which is also the current directory (relative paths).
+class Controller : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        previousDir = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        port = freePort();
+    }
+    void TearDown() override { QDir::setCurrent(previousDir); }
+
+    void writeIni(const QString& extraSystem = {}, const QString& extraData = {})
+    {
+        QFile file(iniPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("[SYSTEM]\r\nPORT=%1\r\nLTIME=%2\r\n%3[DATA]\r\n%4")
+                       .arg(port)
+                       .arg(interval)
+                       .arg(extraSystem, extraData)
+                       .toLatin1());
+    }
+
+    std::unique_ptr<MonitorController> makeController()
+    {
+        MonitorController::Options options{iniPath()};
+        options.clock = [] { return text::LocalDateTime{2024, 5, 1, 9, 15, 30}; };
+        auto controller = std::make_unique<MonitorController>(std::move(options));
+        errors = std::make_unique<QSignalSpy>(controller.get(), &MonitorController::errorRaised);
+        controller->startUp();
+        return controller;
+    }
+
+    void send(const QByteArray& datagram)
+    {
+        QUdpSocket sender;
+        ASSERT_EQ(sender.writeDatagram(datagram, QHostAddress::LocalHost, port), datagram.size());
+    }
+
+    QString iniPath() const { return dir.filePath("zqnlist.Ini"); }
+    QString csv() const { return readAll(dir.filePath("zqnlist.csv")); }
+
+    QTemporaryDir dir;
+    QString previousDir;
+    quint16 port = 0;
+    int interval = 10;
+    std::unique_ptr<QSignalSpy> errors;
+};
+
+TEST_F(Controller, StatesFollowStartStopAndTheSettingsPanel)
+{
+    writeIni();
+    auto c = makeController();
+    struct Step {
+        const char* action;
+        std::function<void()> run;
+        State state;
+        bool canStart, canStop, canOpenSettings;
+    };
+    const std::vector<Step> steps{
+        {"start-up", [] {}, State::Stopped, true, false, true},
+        {"start", [&] { c->start(); }, State::Running, false, true, false},
+        {"settings while running are refused", [&] { c->openSettings(); }, State::Running, false, true, false},
+        {"stop", [&] { c->stop(); }, State::Stopped, true, false, true},
+        {"open settings", [&] { c->openSettings(); }, State::SettingsOpen, false, false, false},
+        {"start while settings open is refused", [&] { c->start(); }, State::SettingsOpen, false, false, false},
+        {"cancel", [&] { c->cancelSettings(); }, State::Stopped, true, false, true},
+        {"open again", [&] { c->openSettings(); }, State::SettingsOpen, false, false, false},
+        {"apply", [&] { c->applySettings(c->settings()); }, State::Stopped, true, false, true},
+    };
+    for (const auto& step : steps) {
+        step.run();
+        EXPECT_EQ(c->state(), step.state) << step.action;
+        EXPECT_EQ(c->canStart(), step.canStart) << step.action;
+        EXPECT_EQ(c->canStop(), step.canStop) << step.action;
+        EXPECT_EQ(c->canOpenSettings(), step.canOpenSettings) << step.action;
+        EXPECT_EQ(c->pageTimer().isActive(), step.state == State::Running) << step.action;
+    }
+    EXPECT_EQ(errors->count(), 0);
+}
+
+TEST_F(Controller, FirstPageFollowsStartAtOnceThenTheInterval)
+{
+    writeIni();
+    auto c = makeController();
+    EXPECT_EQ(c->statusText(), QStringLiteral("停止中"));
+    c->start();
+    EXPECT_EQ(c->statusText(), QStringLiteral("開始中"));
+    EXPECT_EQ(c->listener().boundPort(), port);
+    QTRY_VERIFY(QFile::exists(dir.filePath("zqnlist.htm")));
+    EXPECT_EQ(c->statusText(), QStringLiteral("開始"));
+    EXPECT_EQ(c->updateTime(), QStringLiteral("2024/05/01 09:15:30"));
+    EXPECT_EQ(c->pageTimer().interval(), 10000);
+    EXPECT_TRUE(QFile::exists(dir.filePath("zqnlist.csv")));
+    EXPECT_EQ(csv(), QString());
+}
+
+TEST_F(Controller, DatagramsAreRecordedAndReachTheNextPage)
+{
+    writeIni();
+    auto c = makeController();
+    c->start();
+    QTRY_VERIFY(QFile::exists(dir.filePath("zqnlist.csv")));
+    send(announcement(0x5F));
+    send(announcement(0x5F));
+    send(announcement(0x60));
+    QTRY_COMPARE(c->devices().count(), std::size_t{2});
+    EXPECT_EQ(c->devices().line(0), (macOf(0x5F) + ",127.0.0.1,2024/05/01,09:15:30,noname").toStdString());
+}
+
+// Stop leaves the configured port: nothing sent there arrives any more.
+TEST_F(Controller, StopListensOnASystemChosenPort)
+{
+    writeIni();
+    auto c = makeController();
+    c->start();
+    c->stop();
+    EXPECT_EQ(c->listener().localPort(), 0);
+    EXPECT_NE(c->listener().boundPort(), port);
+    EXPECT_FALSE(c->pageTimer().isActive());
+    EXPECT_EQ(c->statusText(), QStringLiteral("停止中"));
+    send(announcement(1));
+    QTest::qWait(50); // a datagram would have been delivered by now; nothing may arrive
+    EXPECT_EQ(c->devices().count(), 0u);
+}
+
+// Datagrams that arrived after the last tick are recorded and written at Stop, so the reload
+// at the next Start finds them.
+TEST_F(Controller, StopWritesWhatArrivedSinceTheLastTick)
+{
+    writeIni();
+    auto c = makeController();
+    c->start();
+    QTRY_VERIFY(QFile::exists(dir.filePath("zqnlist.csv")));
+    send(announcement(7));
+    send(announcement(8));
+    c->stop(); // no event loop in between: the datagrams are still waiting on the socket
+    EXPECT_TRUE(csv().contains(macOf(7)));
+    EXPECT_TRUE(csv().contains(macOf(8)));
+    c->start();
+    EXPECT_EQ(c->devices().count(), 2u);
+}
+
+TEST_F(Controller, ExitWhileRunningWritesTheLastPageAndTheSettings)
+{
+    writeIni();
+    auto c = makeController();
+    c->start();
+    send(announcement(9));
+    ASSERT_TRUE(c->shutDown());
+    EXPECT_TRUE(csv().contains(macOf(9)));
+    const QString ini = readAll(iniPath());
+    EXPECT_TRUE(ini.contains(QStringLiteral("PORT=%1\r\n").arg(port))) << ini.toStdString();
+    EXPECT_FALSE(c->pageTimer().isActive());
+}
+
+TEST_F(Controller, HeldPortLeavesTheMonitorStopped)
+{
+    writeIni();
+    QUdpSocket holder;
+    ASSERT_TRUE(holder.bind(QHostAddress::AnyIPv4, port));
+    auto c = makeController();
+    c->start();
+    EXPECT_EQ(c->state(), State::Stopped);
+    EXPECT_FALSE(c->pageTimer().isActive());
+    EXPECT_EQ(c->listener().localPort(), 0);
+    EXPECT_EQ(c->statusText(), QStringLiteral("停止中"));
+    ASSERT_EQ(errors->count(), 1);
+    EXPECT_EQ(errors->at(0).at(0).toString(), QStringLiteral("ポート %1 は開けません").arg(port));
+    QTest::qWait(20);
+    EXPECT_FALSE(QFile::exists(dir.filePath("zqnlist.htm")));
+    EXPECT_TRUE(c->canStart());
+}
+
+struct IntervalCase {
+    const char* name;
+    int seconds;
+    bool keepsTicking;
+    int intervalMs;
+};
+
+class ControllerInterval : public Controller, public testing::WithParamInterface<IntervalCase> {};
+
+TEST_P(ControllerInterval, IntervalIsValidatedBeforeArming)
+{
+    interval = GetParam().seconds;
+    writeIni();
+    auto c = makeController();
+    QSignalSpy ticks(c.get(), &MonitorController::updateTimeChanged);
+    c->start();
+    QTRY_COMPARE(ticks.count(), 1);
+    EXPECT_EQ(c->pageTimer().isActive(), GetParam().keepsTicking);
+    if (GetParam().keepsTicking)
+        EXPECT_EQ(c->pageTimer().interval(), GetParam().intervalMs);
+    QTest::qWait(30);
+    EXPECT_EQ(ticks.count(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ControllerInterval,
+                         testing::Values(IntervalCase{"zero_writes_once", 0, false, 0},
+                                         IntervalCase{"negative_writes_once", -5, false, 0},
+                                         IntervalCase{"five_seconds_from_the_file", 5, true, 5000},
+                                         IntervalCase{"too_large_is_clamped", 2147484, true, 2147483000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Controller, UnreadableCsvAtStartUpSwitchesAutoStartOff)
+{
+    writeIni("AUTO=1\r\n", "CSV=/proc/self/mem\r\n");
+    auto c = makeController();
+    EXPECT_EQ(c->statusText(), QStringLiteral("csv ファイルが読み込めません"));
+    EXPECT_FALSE(c->settings().autoStart);
+    c->runDeferredStart();
+    EXPECT_EQ(c->state(), State::Stopped);
+    ASSERT_TRUE(c->shutDown());
+    EXPECT_TRUE(readAll(iniPath()).contains("AUTO=0\r\n"));
+}
+
+TEST_F(Controller, UnreadableCsvAtStartEndsThatStart)
+{
+    writeIni();
+    auto c = makeController();
+    ASSERT_EQ(errors->count(), 0);
+    c->applySettings([&] {
+        auto s = c->settings();
+        s.csvPath = "/proc/self/mem";
+        return s;
+    }());
+    c->start();
+    ASSERT_EQ(errors->count(), 1);
+    EXPECT_TRUE(errors->at(0).at(0).toString().startsWith(QStringLiteral("ファイル ")));
+    EXPECT_EQ(c->state(), State::Stopped);
+    EXPECT_FALSE(c->pageTimer().isActive());
+}
+
+TEST_F(Controller, StartReloadsTheCsvAndAutoStartRuns)
+{
+    writeIni("AUTO=1\r\n");
+    storage::replaceFile(dir.filePath("zqnlist.csv"), "A\r\nB");
+    auto c = makeController();
+    EXPECT_EQ(c->devices().count(), 2u);
+    c->runDeferredStart();
+    EXPECT_EQ(c->state(), State::Running);
+    send(announcement(3));
+    QTRY_COMPARE(c->devices().count(), std::size_t{3});
+    c->stop();
+    EXPECT_EQ(csv(), "A\r\nB\r\n" + macOf(3) + ",127.0.0.1,2024/05/01,09:15:30,noname");
+}
+
+TEST_F(Controller, SettingsFileThatCannotBeWrittenIsReported)
+{
+    MonitorController c({dir.filePath("missing/zqnlist.Ini")});
+    QSignalSpy spy(&c, &MonitorController::errorRaised);
+    c.startUp();
+    EXPECT_FALSE(c.shutDown());
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_TRUE(spy.at(0).at(0).toString().contains(QStringLiteral("zqnlist.Ini")));
+}
+
+// Names, html.dat and the heading reach the page; the unreadable template is reported.
+TEST_F(Controller, TemplateFromHtmlDatIsUsed)
+{
+    writeIni({}, QStringLiteral("MESS1=Office: 2F\r\n"));
+    storage::replaceFile(dir.filePath("html.dat"), "<P>%MESS01%</P>\n%LISTDATA%\n<END>\n");
+    auto c = makeController();
+    c->start();
+    QTRY_VERIFY(QFile::exists(dir.filePath("zqnlist.htm")));
+    const QString page = readAll(dir.filePath("zqnlist.htm"));
+    EXPECT_TRUE(page.startsWith(QStringLiteral("<P>Office: 2F</P>\r\n<TR>"))) << page.toStdString();
+    EXPECT_TRUE(page.endsWith(QStringLiteral("<END>\r\n")));
+}
+
+} // namespace
+} // namespace zqn::app

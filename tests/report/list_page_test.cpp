@@ -1,0 +1,227 @@
+#include "report/list_page.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+namespace zqn::report {
+namespace {
+
+const std::string kStamp = "2024/05/01 09:15:30";
+const std::string kSp = "\x81\x40"; // ideographic space
+const std::string kDevice = "0A:1B:2C:3D:4E:5F,192.168.1.20,2024/05/01,09:15:30,Printer";
+
+// Records every replace; the paths in failing are refused as a full disk would.
+class RecordingSink : public FileSink {
+public:
+    std::set<std::string> failing;
+    std::map<std::string, std::string> files;
+    bool replace(std::string_view path, std::string_view bytes) override
+    {
+        if (failing.count(std::string(path)))
+            return false;
+        files[std::string(path)] = std::string(bytes);
+        return true;
+    }
+};
+
+discovery::DeviceList listOf(const std::string& csv)
+{
+    discovery::DeviceList devices;
+    devices.load(csv);
+    return devices;
+}
+
+// The lines of the row block, which must all end in CR LF.
+text::Lines rowLines(const std::string& csv, int httpPort = 80)
+{
+    const auto rows = rowBlock(listOf(csv), kStamp, httpPort);
+    EXPECT_TRUE(rows.ends_with("\r\n"));
+    return text::splitLines(rows);
+}
+
+TEST(RowBlock, OneDeviceGivesExactBytes)
+{
+    EXPECT_EQ(rowBlock(listOf(kDevice + "\r\n"), kStamp, 80),
+              "<TR><TD colspan=6 align=right>2024/05/01 09:15:30</TD></TR>\r\n"
+              "<TR align=center bgcolor=#FFFFFF><TD>No.</TD><TD width=150>Name</TD><TD>MAC Address</TD>\r\n"
+              "<TD>IP Address</TD><TD>Date</TD><TD>\r\n"
+              "</TD></TR>\r\n"
+              "<TR align=center bgcolor=#F4FFFF><TD>1</TD><TD align=left>\x81\x40Printer</TD><TD>0A:1B:2C:3D:4E:5F\r\n"
+              "</TD><TD align=left>192.168.1.20</TD><TD>\r\n"
+              "2024/05/01 09:15:30</TD><TD>\r\n"
+              "<FORM method=\"POST\" target=_blank action=http://192.168.1.20><INPUT TYPE=\"submit\" VALUE=\"\x90\xDA\x91\xB1\">\r\n"
+              "</TD></FORM></TR>\r\n"
+              "<TR><TD colspan=6 align=right>\x81\x40</TD></TR>\r\n");
+}
+
+class PageLines : public testing::TestWithParam<int> {};
+
+TEST_P(PageLines, DefaultTemplatePageHas41PlusFiveLinesPerDevice)
+{
+    const int k = GetParam();
+    std::string csv;
+    for (int i = 0; i < k; ++i)
+        csv += kDevice + "\r\n";
+    const auto blocks = buildBlocks(defaultTemplate(), 10, "zqnlist.htm", "ZQN LIST");
+    const auto page = pageText(blocks, rowBlock(listOf(csv), kStamp, 80));
+    std::size_t crlf = 0;
+    for (std::size_t at = page.find("\r\n"); at != std::string::npos; at = page.find("\r\n", at + 2))
+        ++crlf;
+    EXPECT_EQ(crlf, static_cast<std::size_t>(41 + 5 * k));
+    EXPECT_EQ(text::splitLines(page).size(), crlf) << "a lone CR or LF, or text after the last CR LF";
+    EXPECT_TRUE(page.starts_with(blocks.head));
+    EXPECT_TRUE(page.ends_with(blocks.tail));
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, PageLines, testing::Values(0, 1, 3));
+
+struct SplitCase {
+    const char* name;
+    std::string line;
+    std::string mac, ip, date, time, deviceName;
+};
+
+class FieldSplit : public testing::TestWithParam<SplitCase> {};
+
+TEST_P(FieldSplit, FieldsLandInTheirCells)
+{
+    const auto& c = GetParam();
+    const auto lines = rowLines(c.line + "\r\n");
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(lines[4], "<TR align=center bgcolor=#F4FFFF><TD>1</TD><TD align=left>" + kSp + c.deviceName + "</TD><TD>" + c.mac);
+    EXPECT_EQ(lines[5], "</TD><TD align=left>" + c.ip + "</TD><TD>");
+    EXPECT_EQ(lines[6], c.date + " " + c.time + "</TD><TD>");
+}
+
+const std::string kHead = "M,1.2.3.4,2024/05/01,09:15:30,"; // 28 bytes after the first comma
+const std::string kLong(300, 'n');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FieldSplit,
+    testing::Values(
+        SplitCase{"two_fields", "u,v", "u", "", "", "v", ""},
+        SplitCase{"three_fields", "u,v,w", "u", "v", "", "w", ""},
+        SplitCase{"four_fields", "u,v,w,x", "u", "v", "w", "x", ""},
+        SplitCase{"five_fields", "u,v,w,x,y", "u", "v", "w", "x", "y"},
+        SplitCase{"name_keeps_its_commas", "u,v,w,x,y,z", "u", "v", "w", "x", "y,z"},
+        SplitCase{"empty_mac_and_time", ",", "", "", "", "", ""},
+        SplitCase{"japanese_name_byte_for_byte", kHead + "\x83\x76\x83\x8A", "M", "1.2.3.4", "2024/05/01", "09:15:30", "\x83\x76\x83\x8A"},
+        SplitCase{"rest_cut_to_255_bytes", kHead + kLong, "M", "1.2.3.4", "2024/05/01", "09:15:30", std::string(227, 'n')},
+        SplitCase{"cut_before_splitting", "M," + kLong + ",d,t", "M", "", "", std::string(255, 'n'), ""},
+        SplitCase{"cut_leaves_out_a_split_character", kHead + std::string(226, 'n') + "\x83\x76zz", "M", "1.2.3.4", "2024/05/01",
+                  "09:15:30", std::string(226, 'n')}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct PortCase {
+    const char* name;
+    std::string line;
+    int httpPort;
+    std::string address;
+};
+
+class AddressText : public testing::TestWithParam<PortCase> {};
+
+TEST_P(AddressText, CellAndFormTargetCarryTheSameAddress)
+{
+    const auto& c = GetParam();
+    const auto lines = rowLines(c.line + "\r\n", c.httpPort);
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(lines[5], "</TD><TD align=left>" + c.address + "</TD><TD>");
+    EXPECT_EQ(lines[7], "<FORM method=\"POST\" target=_blank action=http://" + c.address +
+                            "><INPUT TYPE=\"submit\" VALUE=\"\x90\xDA\x91\xB1\">");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AddressText,
+    testing::Values(PortCase{"port_80_adds_nothing", kDevice, 80, "192.168.1.20"},
+                    PortCase{"port_8080_appended", kDevice, 8080, "192.168.1.20:8080"},
+                    PortCase{"negative_port_appended", kDevice, -1, "192.168.1.20:-1"},
+                    PortCase{"one_comma_line_has_no_host", "u,v", 8080, ":8080"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RowBlock, RowsAreNumberedAndColouredAlternately)
+{
+    std::string csv;
+    for (int i = 0; i < 11; ++i)
+        csv += kDevice + "\r\n";
+    const auto lines = rowLines(csv);
+    ASSERT_EQ(lines.size(), 5u + 5u * 11u);
+    const auto rowStart = [&](int row) { return lines[4 + 5 * (row - 1)].substr(0, 39); };
+    EXPECT_EQ(rowStart(1), "<TR align=center bgcolor=#F4FFFF><TD>1<");
+    EXPECT_EQ(rowStart(2), "<TR align=center bgcolor=#F8FFFF><TD>2<");
+    EXPECT_EQ(rowStart(3), "<TR align=center bgcolor=#F4FFFF><TD>3<");
+    EXPECT_EQ(lines[4 + 5 * 10].substr(0, 41), "<TR align=center bgcolor=#F4FFFF><TD>11</");
+}
+
+struct StopCase {
+    const char* name;
+    std::string csv;
+    std::size_t rows;
+};
+
+class ListingEnd : public testing::TestWithParam<StopCase> {};
+
+TEST_P(ListingEnd, LineWithoutCommaEndsTheListingButCsvKeepsAll)
+{
+    const auto& c = GetParam();
+    const auto devices = listOf(c.csv);
+    RecordingSink sink;
+    writeListPage({}, devices, {kStamp, 80, "list.htm", "list.csv"}, sink);
+    EXPECT_EQ(text::splitLines(sink.files.at("list.htm")).size(), 5 + 5 * c.rows);
+    EXPECT_EQ(sink.files.at("list.csv"), c.csv);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ListingEnd,
+    testing::Values(StopCase{"blank_third_line", kDevice + "\r\n" + kDevice + "\r\n\r\n" + kDevice + "\r\n", 2},
+                    StopCase{"commaless_first_line", "header\r\n" + kDevice + "\r\n", 0},
+                    StopCase{"comma_beyond_4096_bytes", std::string(4096, 'x') + ",v\r\n", 0},
+                    StopCase{"empty_list_empty_csv", "", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct StatusCase {
+    const char* name;
+    std::string htmlPath, csvPath;
+    std::set<std::string> failing;
+    std::string status;
+    std::set<std::string> written;
+};
+
+class WriteStatus : public testing::TestWithParam<StatusCase> {};
+
+TEST_P(WriteStatus, ReportsFailuresAndStillWritesTheOtherFile)
+{
+    const auto& c = GetParam();
+    const auto devices = listOf(kDevice + "\r\n");
+    const auto blocks = buildBlocks(defaultTemplate(), 10, "zqnlist.htm", "ZQN LIST");
+    RecordingSink sink;
+    sink.failing = c.failing;
+    const auto outcome = writeListPage(blocks, devices, {kStamp, 80, c.htmlPath, c.csvPath}, sink);
+    EXPECT_EQ(statusText(outcome), c.status);
+    std::set<std::string> written;
+    for (const auto& [path, bytes] : sink.files)
+        written.insert(path);
+    EXPECT_EQ(written, c.written);
+    if (c.written.count("p.htm"))
+        EXPECT_EQ(sink.files["p.htm"], pageText(blocks, rowBlock(devices, kStamp, 80)));
+    if (c.written.count("d.csv"))
+        EXPECT_EQ(sink.files["d.csv"], kDevice + "\r\n");
+}
+
+const std::string kFailed = "\x83t\x83\x40\x83\x43\x83\x8B\x95\xDB\x91\xB6\x82\xAA\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x81\x42";
+const std::string kStarted = "\x8A\x4A\x8E\x6E";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WriteStatus,
+    testing::Values(StatusCase{"both_written", "p.htm", "d.csv", {}, kStarted, {"p.htm", "d.csv"}},
+                    StatusCase{"page_failed", "p.htm", "d.csv", {"p.htm"}, "html " + kFailed, {"d.csv"}},
+                    StatusCase{"csv_failed", "p.htm", "d.csv", {"d.csv"}, "csv " + kFailed, {"p.htm"}},
+                    StatusCase{"both_failed", "p.htm", "d.csv", {"p.htm", "d.csv"}, "html csv " + kFailed, {}},
+                    StatusCase{"empty_html_path_skips_page", "", "d.csv", {}, kStarted, {"d.csv"}},
+                    StatusCase{"empty_csv_path_skips_csv", "p.htm", "", {}, kStarted, {"p.htm"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace zqn::report
