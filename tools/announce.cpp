@@ -195,12 +195,13 @@ int main(int argc, char** argv)
          QStringLiteral("Destination IPv4 address or host name (default 127.0.0.1; 255.255.255.255 "
                         "with --broadcast)."),
          QStringLiteral("address")},
-        {QStringLiteral("port"), QStringLiteral("Destination UDP port."), QStringLiteral("port"), QStringLiteral("5000")},
-        {QStringLiteral("mac"), QStringLiteral("First MAC address of the range, six hex octets separated by ':' or '-'."),
+        {QStringLiteral("port"), QStringLiteral("Destination UDP port (default 5000)."), QStringLiteral("port"), QStringLiteral("5000")},
+        {QStringLiteral("mac"), QStringLiteral("First MAC address of the range, six hex octets separated by ':' or '-' "
+                        "(default 02:C3:D7:00:00:01)."),
          QStringLiteral("mac"), QStringLiteral("02:C3:D7:00:00:01")},
         {QStringLiteral("count-macs"),
          QStringLiteral("Number of consecutive MAC addresses, counting up from --mac (carrying into "
-                        "higher octets)."),
+                        "higher octets; default 1)."),
          QStringLiteral("n"), QStringLiteral("1")},
         {QStringLiteral("repeat"), QStringLiteral("How many times the whole range is sent (default 1)."),
          QStringLiteral("n"), QStringLiteral("1")},
@@ -208,7 +209,8 @@ int main(int argc, char** argv)
          QStringLiteral("Send exactly n datagrams instead, cycling through the range; excludes --repeat."),
          QStringLiteral("n")},
         {QStringLiteral("rate"),
-         QStringLiteral("Datagrams per second, evenly paced; 0 sends as fast as the socket accepts them."),
+         QStringLiteral("Datagrams per second, evenly paced; 0 (the default) sends as fast as the socket accepts "
+                        "them."),
          QStringLiteral("per-second"), QStringLiteral("0")},
         {QStringLiteral("broadcast"),
          QStringLiteral("Allow a broadcast destination (Qt permits broadcast on every UDP socket); "
@@ -221,6 +223,9 @@ int main(int argc, char** argv)
     const Plan plan = planFrom(parser);
 
     QUdpSocket socket;
+    // An IPv4 socket, so a broadcast goes out as a plain IPv4 one, not through a mapped address.
+    if (!socket.bind(QHostAddress::AnyIPv4, 0))
+        fail(socket.errorString());
     const auto start = Clock::now();
     std::uint64_t sent = 0;
     bool failed = false;

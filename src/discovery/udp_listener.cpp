@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QUdpSocket>
+#include <QVariant>
 
 #include <cstdio>
 
@@ -47,7 +48,7 @@ bool UdpListener::setLocalPort(quint16 port)
     connect(socket_.get(), &QUdpSocket::readyRead, this, [this] { readBatch(kReadsPerNotice); });
     if (!socket_->bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress))
         return false;
-    socket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kSocketReceiveBufferBytes);
+    socket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, QVariant(kSocketReceiveBufferBytes));
     return true;
 }
 

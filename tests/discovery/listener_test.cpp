@@ -1,0 +1,236 @@
+#include "discovery/udp_listener.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QUdpSocket>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+namespace zqn::discovery {
+namespace {
+
+struct Arrival {
+    QByteArray bytes;
+    QByteArray fromIp;
+    quint16 fromPort = 0;
+};
+
+// Copies every notice, since its views die with it.
+struct Recorder {
+    explicit Recorder(UdpListener& listener)
+    {
+        QObject::connect(&listener, &UdpListener::dataReceived,
+                         [this](QByteArrayView datagram, QByteArrayView fromIp, quint16 fromPort) {
+                             arrivals.push_back({datagram.toByteArray(), fromIp.toByteArray(), fromPort});
+                         });
+    }
+    std::vector<Arrival> arrivals;
+};
+
+bool runEventsUntil(const std::function<bool()>& done)
+{
+    QDeadlineTimer deadline(10'000);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// A sender with a known port of its own, on loopback.
+struct Sender {
+    Sender() { EXPECT_TRUE(socket.bind(QHostAddress::LocalHost, 0)); }
+    void send(const QByteArray& bytes, quint16 port)
+    {
+        ASSERT_EQ(socket.writeDatagram(bytes, QHostAddress::LocalHost, port), bytes.size());
+    }
+    QUdpSocket socket;
+};
+
+const QByteArray kMarker = "marker";
+
+// Sends the datagram, then a marker; by the time the marker arrives the datagram has either
+// arrived or been dropped, so nothing has to wait for "nothing happens".
+std::vector<Arrival> arrivalsBeforeMarker(const QByteArray& datagram)
+{
+    UdpListener listener;
+    Recorder recorder(listener);
+    Sender sender;
+    sender.send(datagram, listener.boundPort());
+    sender.send(kMarker, listener.boundPort());
+    if (!runEventsUntil([&] { return !recorder.arrivals.empty() && recorder.arrivals.back().bytes == kMarker; })) {
+        ADD_FAILURE() << "the marker never arrived";
+        return recorder.arrivals;
+    }
+    recorder.arrivals.pop_back();
+    return recorder.arrivals;
+}
+
+QByteArray patterned(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + 3) & 0xFF);
+    return bytes;
+}
+
+struct SizeCase {
+    const char* name;
+    qsizetype size;
+    bool delivered;
+};
+
+class DatagramSize : public testing::TestWithParam<SizeCase> {};
+
+TEST_P(DatagramSize, IsDeliveredWholeUpTo2048Bytes)
+{
+    const QByteArray datagram = patterned(GetParam().size);
+    const auto arrivals = arrivalsBeforeMarker(datagram);
+    if (!GetParam().delivered) {
+        EXPECT_TRUE(arrivals.empty());
+        return;
+    }
+    ASSERT_EQ(arrivals.size(), 1u);
+    EXPECT_EQ(arrivals[0].bytes.size(), GetParam().size);
+    EXPECT_EQ(arrivals[0].bytes, datagram);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DatagramSize,
+                         testing::Values(SizeCase{"empty", 0, true}, SizeCase{"one_byte", 1, true},
+                                         SizeCase{"announcement", 20, true}, SizeCase{"short_form", 182, true},
+                                         SizeCase{"largest_kept", 2048, true}, SizeCase{"one_over", 2049, false},
+                                         SizeCase{"largest_ipv4", 65507, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(UdpListener, NamesTheSenderAddressAndPort)
+{
+    UdpListener listener;
+    Recorder recorder(listener);
+    Sender sender;
+    sender.send("hello", listener.boundPort());
+    ASSERT_TRUE(runEventsUntil([&] { return !recorder.arrivals.empty(); }));
+    EXPECT_EQ(recorder.arrivals[0].fromIp, "127.0.0.1");
+    EXPECT_EQ(recorder.arrivals[0].fromPort, sender.socket.localPort());
+}
+
+TEST(UdpListener, StartsBoundToAPortOfTheSystemsChoice)
+{
+    UdpListener listener;
+    EXPECT_EQ(listener.localPort(), 0);
+    EXPECT_NE(listener.boundPort(), 0);
+}
+
+TEST(UdpListener, SettingTheSamePortRecreatesTheSocket)
+{
+    UdpListener listener;
+    const quint16 port = listener.boundPort();
+    ASSERT_TRUE(listener.setLocalPort(port));
+    Recorder recorder(listener);
+    Sender sender;
+    sender.send("waiting in the first socket", port);
+    ASSERT_TRUE(listener.setLocalPort(port));
+    EXPECT_EQ(listener.localPort(), port);
+    EXPECT_EQ(listener.boundPort(), port);
+    sender.send("to the second socket", port);
+    ASSERT_TRUE(runEventsUntil([&] { return !recorder.arrivals.empty(); }));
+    // What waited in the closed socket went with it.
+    EXPECT_EQ(recorder.arrivals[0].bytes, "to the second socket");
+    EXPECT_EQ(recorder.arrivals.size(), 1u);
+}
+
+TEST(UdpListener, PortZeroStopsDeliveryFromTheOldPortAndFreesIt)
+{
+    UdpListener listener;
+    const quint16 oldPort = listener.boundPort();
+    ASSERT_TRUE(listener.setLocalPort(oldPort));
+    Recorder recorder(listener);
+    ASSERT_TRUE(listener.setLocalPort(0));
+    EXPECT_EQ(listener.localPort(), 0);
+    ASSERT_NE(listener.boundPort(), 0);
+    EXPECT_NE(listener.boundPort(), oldPort);
+
+    Sender sender;
+    sender.send("to the old port", oldPort);
+    sender.send(kMarker, listener.boundPort());
+    ASSERT_TRUE(runEventsUntil([&] { return !recorder.arrivals.empty(); }));
+    EXPECT_EQ(recorder.arrivals[0].bytes, kMarker);
+
+    QUdpSocket other;
+    EXPECT_TRUE(other.bind(QHostAddress::AnyIPv4, oldPort, QAbstractSocket::DontShareAddress)) << other.errorString().toStdString();
+}
+
+TEST(UdpListener, BindFailsWhenAnotherSocketHoldsThePort)
+{
+    QUdpSocket holder;
+    ASSERT_TRUE(holder.bind(QHostAddress::AnyIPv4, 0, QAbstractSocket::DontShareAddress));
+    UdpListener listener;
+    EXPECT_FALSE(listener.setLocalPort(holder.localPort()));
+    EXPECT_EQ(listener.localPort(), holder.localPort());
+    EXPECT_EQ(listener.boundPort(), 0);
+    EXPECT_FALSE(listener.errorString().isEmpty());
+    EXPECT_EQ(listener.readPending(), 0);
+
+    EXPECT_TRUE(listener.setLocalPort(0));
+    EXPECT_NE(listener.boundPort(), 0);
+}
+
+TEST(UdpListener, HoldsItsPortExclusively)
+{
+    UdpListener listener;
+    QUdpSocket intruder;
+    EXPECT_FALSE(intruder.bind(QHostAddress::AnyIPv4, listener.boundPort(),
+                               QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
+}
+
+TEST(UdpListener, DeliversABurstLargerThanOneReadInOrder)
+{
+    UdpListener listener;
+    Recorder recorder(listener);
+    Sender sender;
+    constexpr int kBurst = 500;
+    // Several datagrams per read batch wait at once, but a chunk stays well inside even a small
+    // kernel receive buffer, so no loss can hide a listener fault or fake one.
+    constexpr int kChunk = 125;
+    for (int sent = 0; sent < kBurst;) {
+        for (int end = sent + kChunk; sent < end; ++sent)
+            sender.send(QByteArray::number(sent), listener.boundPort());
+        ASSERT_TRUE(runEventsUntil([&] { return recorder.arrivals.size() == static_cast<size_t>(sent); }))
+            << recorder.arrivals.size() << " of " << sent;
+    }
+    for (int i = 0; i < kBurst; ++i)
+        ASSERT_EQ(recorder.arrivals[i].bytes, QByteArray::number(i));
+}
+
+TEST(UdpListener, ReadPendingTakesEverythingWaitingWithoutTheEventLoop)
+{
+    UdpListener listener;
+    Recorder recorder(listener);
+    Sender sender;
+    // More than one readiness notice reads, with a dropped one among them.
+    constexpr int kWaiting = 100;
+    for (int i = 0; i < kWaiting; ++i) {
+        sender.send(QByteArray::number(i), listener.boundPort());
+        if (i == kWaiting / 2)
+            sender.send(patterned(2049), listener.boundPort());
+    }
+    // Loopback delivery is done when the send returns; a probe sent last, waited for without the
+    // event loop, covers a kernel that hands it on later.
+    QUdpSocket probe;
+    ASSERT_TRUE(probe.bind(QHostAddress::LocalHost, 0));
+    sender.send("probe", probe.localPort());
+    ASSERT_TRUE(probe.waitForReadyRead(10'000));
+
+    EXPECT_EQ(listener.readPending(), kWaiting);
+    ASSERT_EQ(recorder.arrivals.size(), static_cast<size_t>(kWaiting));
+    for (int i = 0; i < kWaiting; ++i)
+        ASSERT_EQ(recorder.arrivals[i].bytes, QByteArray::number(i));
+    EXPECT_EQ(listener.readPending(), 0);
+}
+
+} // namespace
+} // namespace zqn::discovery
