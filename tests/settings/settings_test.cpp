@@ -1,0 +1,356 @@
+#include "settings/settings.h"
+
+#include "text/line_list.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zqn::settings {
+namespace {
+
+using namespace std::string_literals;
+
+constexpr std::string_view kUtf8Signature = "\xEF\xBB\xBF";
+// "ソフト": the first character's trail byte is a backslash.
+constexpr const char* kSjisHeading = "\x83\x5C\x83\x74\x83\x67";
+
+template <typename Case>
+std::string caseName(const testing::TestParamInfo<Case>& info)
+{
+    return info.param.name;
+}
+
+struct DecimalCase {
+    const char* name;
+    std::string_view text;
+    std::optional<int> value;
+};
+
+class ParseDecimal : public testing::TestWithParam<DecimalCase> {};
+
+TEST_P(ParseDecimal, TakesOnlyWholeDecimalNumbers)
+{
+    EXPECT_EQ(parseDecimal(GetParam().text), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParseDecimal,
+    testing::Values(DecimalCase{"plain", "5000", 5000},
+                    DecimalCase{"zero", "0", 0},
+                    DecimalCase{"leading_zeros", "007", 7},
+                    DecimalCase{"minus", "-5", -5},
+                    DecimalCase{"plus", "+5", 5},
+                    DecimalCase{"int32_max", "2147483647", INT_MAX},
+                    DecimalCase{"int32_min", "-2147483648", INT_MIN},
+                    DecimalCase{"above_int32", "2147483648", std::nullopt},
+                    DecimalCase{"below_int32", "-2147483649", std::nullopt},
+                    DecimalCase{"twenty_digits", "99999999999999999999", std::nullopt},
+                    DecimalCase{"empty", "", std::nullopt},
+                    DecimalCase{"sign_alone", "-", std::nullopt},
+                    DecimalCase{"two_signs", "+-5", std::nullopt},
+                    DecimalCase{"letter_inside", "50a0", std::nullopt},
+                    DecimalCase{"leading_space", " 5", std::nullopt},
+                    DecimalCase{"trailing_space", "5 ", std::nullopt}),
+    caseName<DecimalCase>);
+
+struct ReadCase {
+    const char* name;
+    std::string bytes;
+    Settings expected;
+};
+
+class ParseSettings : public testing::TestWithParam<ReadCase> {};
+
+TEST_P(ParseSettings, ReadsTheEightSettings)
+{
+    EXPECT_EQ(parseSettings(GetParam().bytes), GetParam().expected);
+}
+
+const Settings kAllChanged{true, true, 6000, 8080, 30, "a.csv", "b.htm", "Title"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParseSettings,
+    testing::Values(
+        ReadCase{"no_file_gives_defaults", "", Settings{}},
+        ReadCase{"all_eight_crlf",
+                 "[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=6000\r\nHTTPPORT=8080\r\nLTIME=30\r\n"
+                 "[DATA]\r\nCSV=a.csv\r\nHTML=b.htm\r\nMESS1=Title\r\n",
+                 kAllChanged},
+        ReadCase{"all_eight_lf",
+                 "[SYSTEM]\nAUTO=1\nWINDOW=1\nPORT=6000\nHTTPPORT=8080\nLTIME=30\n"
+                 "[DATA]\nCSV=a.csv\nHTML=b.htm\nMESS1=Title",
+                 kAllChanged},
+        ReadCase{"lone_cr_lines", "[SYSTEM]\rPORT=6000\rLTIME=30", Settings{.udpPort = 6000, .saveInterval = 30}},
+        ReadCase{"window_alone", "[SYSTEM]\r\nWINDOW=1\r\n", Settings{.startHidden = true}},
+        ReadCase{"port_text_gives_default", "[SYSTEM]\r\nPORT=abc\r\n", Settings{}},
+        ReadCase{"port_letter_inside_gives_default", "[SYSTEM]\r\nPORT=50a0\r\n", Settings{}},
+        ReadCase{"interval_below_spin_range_kept", "[SYSTEM]\r\nLTIME=5\r\n", Settings{.saveInterval = 5}},
+        ReadCase{"htmlport_is_not_read", "[SYSTEM]\r\nHTMLPORT=8080\r\n", Settings{}},
+        ReadCase{"keys_in_the_wrong_section_ignored",
+                 "[DATA]\r\nPORT=6000\r\n[SYSTEM]\r\nMESS1=x\r\n", Settings{}},
+        ReadCase{"names_ignore_case", "[system]\r\nport=6000\r\n[Data]\r\nMess1=x\r\n",
+                 Settings{.udpPort = 6000, .heading = "x"}},
+        ReadCase{"blanks_around_value_dropped", "[SYSTEM]\r\nPORT = 6000 \r\n[DATA]\r\nMESS1 =\t Z L \r\n",
+                 Settings{.udpPort = 6000, .heading = "Z L"}},
+        ReadCase{"first_of_repeated_keys", "[SYSTEM]\r\nPORT=6000\r\nPORT=7000\r\n", Settings{.udpPort = 6000}},
+        ReadCase{"comment_lines_ignored", "; PORT=7000\r\n[SYSTEM]\r\n# LTIME=99\r\nPORT=6000\r\n",
+                 Settings{.udpPort = 6000}},
+        ReadCase{"empty_text_is_not_the_default", "[DATA]\r\nCSV=\r\n", Settings{.csvPath = ""}},
+        ReadCase{"texts_are_raw_bytes",
+                 std::string("[DATA]\r\nHTML=C:\\web\\list.htm\r\nMESS1=") + kSjisHeading + " \"a=b\" ;c\r\n",
+                 Settings{.htmlPath = "C:\\web\\list.htm", .heading = std::string(kSjisHeading) + " \"a=b\" ;c"}},
+        ReadCase{"utf8_signature_skipped", std::string(kUtf8Signature) + "[SYSTEM]\r\nPORT=6000\r\n",
+                 Settings{.udpPort = 6000}}),
+    caseName<ReadCase>);
+
+struct BooleanCase {
+    const char* name;
+    const char* value;
+    bool expected;
+};
+
+class ReadBoolean : public testing::TestWithParam<BooleanCase> {};
+
+TEST_P(ReadBoolean, AnyNonZeroIntegerIsTrue)
+{
+    const auto settings = parseSettings(std::string("[SYSTEM]\r\nAUTO=") + GetParam().value + "\r\nWINDOW="
+                                        + GetParam().value + "\r\n");
+    EXPECT_EQ(settings.autoStart, GetParam().expected);
+    EXPECT_EQ(settings.startHidden, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReadBoolean,
+                         testing::Values(BooleanCase{"zero", "0", false},
+                                         BooleanCase{"one", "1", true},
+                                         BooleanCase{"two", "2", true},
+                                         BooleanCase{"minus_one", "-1", true},
+                                         BooleanCase{"text_gives_default", "yes", false},
+                                         BooleanCase{"empty_gives_default", "", false}),
+                         caseName<BooleanCase>);
+
+struct FreshFileCase {
+    const char* name;
+    Settings settings;
+    std::string bytes;
+};
+
+class WriteFreshFile : public testing::TestWithParam<FreshFileCase> {};
+
+TEST_P(WriteFreshFile, HasExactlyTheseBytes)
+{
+    EXPECT_EQ(writeSettings("", GetParam().settings), GetParam().bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WriteFreshFile,
+    testing::Values(
+        FreshFileCase{"defaults", Settings{},
+                      "[SYSTEM]\r\nAUTO=0\r\nWINDOW=0\r\nPORT=5000\r\nHTTPPORT=80\r\nHTMLPORT=80\r\nLTIME=10\r\n"
+                      "\r\n[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\nMESS1=ZQN LIST\r\n"},
+        FreshFileCase{"changed", Settings{true, false, -1, 8080, 5, "", "C:\\web\\list.htm", kSjisHeading},
+                      std::string("[SYSTEM]\r\nAUTO=1\r\nWINDOW=0\r\nPORT=-1\r\nHTTPPORT=8080\r\nHTMLPORT=8080\r\n"
+                                  "LTIME=5\r\n\r\n[DATA]\r\nCSV=\r\nHTML=C:\\web\\list.htm\r\nMESS1=")
+                          + kSjisHeading + "\r\n"},
+        // A line break would start a line of its own; only the first line could be read back.
+        FreshFileCase{"text_cut_at_line_break", Settings{.csvPath = "a\rb", .htmlPath = "c\nd", .heading = "e\r\nf"},
+                      "[SYSTEM]\r\nAUTO=0\r\nWINDOW=0\r\nPORT=5000\r\nHTTPPORT=80\r\nHTMLPORT=80\r\nLTIME=10\r\n"
+                      "\r\n[DATA]\r\nCSV=a\r\nHTML=c\r\nMESS1=e\r\n"}),
+    caseName<FreshFileCase>);
+
+// A file someone else has added to: sections and keys of their own, comments, repeated and
+// lower-case keys, LF line ends.
+const std::string kForeignFile = "; monitor settings\n"
+                                 "[OTHER]\n"
+                                 "KEY=value\n"
+                                 "[SYSTEM]\n"
+                                 "; the UDP port\n"
+                                 "port=6000\n"
+                                 "EXTRA=keep me\n"
+                                 "PORT=7000\n"
+                                 "HTTPPORT=81\n"
+                                 "[DATA]\n"
+                                 "MESS1=old \x83\x5C\n"
+                                 "# end of file\n";
+
+TEST(WriteExistingFile, KeepsForeignEntriesAndCommentsInTheirOrder)
+{
+    const Settings settings{true, false, 5001, 8080, 30, "a.csv", "b.htm", "new"};
+    const std::string expected = "; monitor settings\r\n"
+                                 "\r\n"
+                                 "[OTHER]\r\n"
+                                 "KEY=value\r\n"
+                                 "\r\n"
+                                 "[SYSTEM]\r\n"
+                                 "\r\n"
+                                 "; the UDP port\r\n"
+                                 "PORT=5001\r\n"
+                                 "EXTRA=keep me\r\n"
+                                 "HTTPPORT=8080\r\n"
+                                 "AUTO=1\r\n"
+                                 "WINDOW=0\r\n"
+                                 "HTMLPORT=8080\r\n"
+                                 "LTIME=30\r\n"
+                                 "\r\n"
+                                 "[DATA]\r\n"
+                                 "MESS1=new\r\n"
+                                 "CSV=a.csv\r\n"
+                                 "HTML=b.htm\r\n"
+                                 "\r\n"
+                                 "# end of file\r\n";
+    const std::string written = writeSettings(kForeignFile, settings);
+    EXPECT_EQ(written, expected);
+    EXPECT_EQ(writeSettings(written, settings), written) << "a second save changes nothing";
+}
+
+struct RoundTripCase {
+    const char* name;
+    Settings written;
+    Settings readBack;
+};
+
+class RoundTrip : public testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(RoundTrip, ReadsBackWhatWasWritten)
+{
+    for (const std::string& existing : {std::string(), kForeignFile}) {
+        SCOPED_TRACE(existing.empty() ? "new file" : "existing file");
+        EXPECT_EQ(parseSettings(writeSettings(existing, GetParam().written)), GetParam().readBack);
+    }
+}
+
+const Settings kHttpPort8080{.httpPort = 8080};
+const Settings kSjis{.heading = kSjisHeading};
+const Settings kWindowsPaths{.csvPath = "C:\\web\\list.csv", .htmlPath = "\\\\server\\share\\list.htm"};
+const Settings kFormatCharacters{.heading = "[x] a=b ;c #d \"q\" <<<END"};
+const Settings kEmptyTexts{.csvPath = "", .htmlPath = "", .heading = ""};
+const Settings kExtremes{true, true, INT_MIN, INT_MAX, 0, "a", "b", "c"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RoundTrip,
+    testing::Values(RoundTripCase{"defaults", Settings{}, Settings{}},
+                    RoundTripCase{"panel_http_port_survives_restart", kHttpPort8080, kHttpPort8080},
+                    RoundTripCase{"shift_jis_with_backslash_trail_byte", kSjis, kSjis},
+                    RoundTripCase{"windows_paths", kWindowsPaths, kWindowsPaths},
+                    RoundTripCase{"characters_the_format_uses", kFormatCharacters, kFormatCharacters},
+                    RoundTripCase{"empty_texts", kEmptyTexts, kEmptyTexts},
+                    RoundTripCase{"extreme_values", kExtremes, kExtremes},
+                    RoundTripCase{"outer_blanks_dropped", Settings{.heading = "  Z L\t"}, Settings{.heading = "Z L"}}),
+    caseName<RoundTripCase>);
+
+struct LineEndCase {
+    const char* name;
+    std::string existing;
+    std::vector<std::string> keptLines;
+};
+
+class WriteLineEnds : public testing::TestWithParam<LineEndCase> {};
+
+TEST_P(WriteLineEnds, EveryLineEndsInCrLfAndNothingIsLost)
+{
+    const std::string written = writeSettings(GetParam().existing, Settings{});
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        if (written[i] == '\r') {
+            ASSERT_TRUE(i + 1 < written.size() && written[i + 1] == '\n') << "lone CR at " << i;
+        }
+        if (written[i] == '\n') {
+            ASSERT_TRUE(i > 0 && written[i - 1] == '\r') << "lone LF at " << i;
+        }
+    }
+    EXPECT_TRUE(written.ends_with("\r\n"));
+    EXPECT_EQ(written.find('\0'), std::string::npos);
+    const auto lines = text::splitLines(written);
+    for (const auto& line : GetParam().keptLines)
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
+    EXPECT_EQ(parseSettings(written), Settings{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WriteLineEnds,
+    testing::Values(
+        LineEndCase{"crlf", "; head\r\n[SYSTEM]\r\n; port \x83\x5C\r\nPORT=1\r\n; tail\r\n",
+                    {"; head", "; port \x83\x5C", "; tail"}},
+        LineEndCase{"lf", "; head\n[SYSTEM]\n; port\nPORT=1\n; tail\n", {"; head", "; port", "; tail"}},
+        LineEndCase{"lone_cr", "; head\r[SYSTEM]\r; port\rPORT=1\r; tail", {"; head", "; port", "; tail"}},
+        LineEndCase{"mixed", "; head\r\n[SYSTEM]\n; port\rPORT=1\r\n\n; tail", {"; head", "; port", "; tail"}},
+        LineEndCase{"only_comments", "; first\r\n\r\n; second\r\n", {"; first", "; second"}},
+        LineEndCase{"comment_after_empty_section", "[OTHER]\r\n  # after\r\n", {"[OTHER]", "# after"}},
+        LineEndCase{"nul_ends_the_file", "[OTHER]\r\n; kept\0; gone\r\nX=1\r\n"s, {"[OTHER]", "; kept"}}),
+    caseName<LineEndCase>);
+
+TEST(WriteUtf8Signature, KeptWhereItWasAndNeverAdded)
+{
+    const std::string withSignature = std::string(kUtf8Signature) + "[SYSTEM]\r\nPORT=1\r\n";
+    const std::string written = writeSettings(withSignature, Settings{});
+    EXPECT_TRUE(written.starts_with(kUtf8Signature));
+    EXPECT_EQ(written.find(kUtf8Signature, 1), std::string::npos);
+    EXPECT_EQ(written.substr(kUtf8Signature.size()), writeSettings("[SYSTEM]\r\nPORT=1\r\n", Settings{}));
+}
+
+struct SpinCase {
+    const char* name;
+    int saveInterval;
+    int spinValue;
+};
+
+class SpinValueFor : public testing::TestWithParam<SpinCase> {};
+
+TEST_P(SpinValueFor, TakesSixteenBitsThenKeepsInRange)
+{
+    EXPECT_EQ(spinValueFor(GetParam().saveInterval), GetParam().spinValue);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SpinValueFor,
+                         testing::Values(SpinCase{"below_range", 5, 10},
+                                         SpinCase{"minimum", 10, 10},
+                                         SpinCase{"inside", 300, 300},
+                                         SpinCase{"maximum", 9999, 9999},
+                                         SpinCase{"above_range", 10000, 9999},
+                                         SpinCase{"negative", -1, 10},
+                                         SpinCase{"wraps_into_range", 70000, 4464},
+                                         SpinCase{"wraps_below_range", 65541, 10},
+                                         SpinCase{"wraps_negative", 32768, 10}),
+                         caseName<SpinCase>);
+
+TEST(PanelFieldsFor, NumbersAsDecimalTextAndIntervalAsSpinValue)
+{
+    EXPECT_EQ(panelFieldsFor(Settings{}), PanelFields{});
+    EXPECT_EQ(panelFieldsFor(Settings{.udpPort = -6000, .httpPort = 8080, .saveInterval = 70000}),
+              (PanelFields{"-6000", "8080", 4464}));
+}
+
+struct ExitCase {
+    const char* name;
+    PanelFields fields;
+    int udpPort;
+    int httpPort;
+    int saveInterval;
+};
+
+class SettingsForExit : public testing::TestWithParam<ExitCase> {};
+
+// The record's own numbers differ from every field, so a number taken from it shows.
+TEST_P(SettingsForExit, TakesThePanelNumbersAndKeepsTheRest)
+{
+    const Settings record{true, true, 1111, 2222, 3333, "a.csv", "b.htm", "c"};
+    Settings expected = record;
+    expected.udpPort = GetParam().udpPort;
+    expected.httpPort = GetParam().httpPort;
+    expected.saveInterval = GetParam().saveInterval;
+    EXPECT_EQ(settingsForExit(record, GetParam().fields), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SettingsForExit,
+    testing::Values(ExitCase{"numbers_taken", {"6000", "8080", 20}, 6000, 8080, 20},
+                    ExitCase{"letter_inside_gives_5000_and_80", {"50a0", "8o", 10}, 5000, 80, 10},
+                    ExitCase{"empty_fields_give_5000_and_80", {"", "", 9999}, 5000, 80, 9999},
+                    ExitCase{"signed_numbers_taken", {"-1", "+81", 10}, -1, 81, 10}),
+    caseName<ExitCase>);
+
+} // namespace
+} // namespace zqn::settings
