@@ -79,6 +79,7 @@ INSTANTIATE_TEST_SUITE_P(Devices, PageLines, testing::Values(0, 1, 3));
 
 struct SplitCase {
     const char* name;
+    friend void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
     std::string line;
     std::string mac, ip, date, time, deviceName;
 };
@@ -116,6 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct PortCase {
     const char* name;
+    friend void PrintTo(const PortCase& c, std::ostream* os) { *os << c.name; }
     std::string line;
     int httpPort;
     std::string address;
@@ -157,6 +159,7 @@ TEST(RowBlock, RowsAreNumberedAndColouredAlternately)
 
 struct StopCase {
     const char* name;
+    friend void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
     std::string csv;
     std::size_t rows;
 };
@@ -183,6 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct StatusCase {
     const char* name;
+    friend void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.name; }
     std::string htmlPath, csvPath;
     std::set<std::string> failing;
     std::string status;
@@ -204,10 +208,12 @@ TEST_P(WriteStatus, ReportsFailuresAndStillWritesTheOtherFile)
     for (const auto& [path, bytes] : sink.files)
         written.insert(path);
     EXPECT_EQ(written, c.written);
-    if (c.written.count("p.htm"))
+    if (c.written.count("p.htm")) {
         EXPECT_EQ(sink.files["p.htm"], pageText(blocks, rowBlock(devices, kStamp, 80)));
-    if (c.written.count("d.csv"))
+    }
+    if (c.written.count("d.csv")) {
         EXPECT_EQ(sink.files["d.csv"], kDevice + "\r\n");
+    }
 }
 
 const std::string kFailed = "\x83t\x83\x40\x83\x43\x83\x8B\x95\xDB\x91\xB6\x82\xAA\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x81\x42";

@@ -13,7 +13,7 @@ TEST(DefaultTemplate, FilledWithDefaultsGivesThirtyHeadAndSixTailLines)
     EXPECT_EQ(head[4], R"(<META HTTP-EQUIV="refresh" CONTENT=10>)");
     EXPECT_EQ(head[7], "A{  text-decoration:none; }");
     EXPECT_EQ(head[17], R"(<FONT COLOR="white"><B>ZQN LIST</FONT></TH><TD>)");
-    EXPECT_EQ(head[19], R"(onclick="location.reload()" )");
+    EXPECT_EQ(head[19], R"~(onclick="location.reload()" )~");
     EXPECT_EQ(head[20], "value=\"\x8D\x58\x90\x56\"></TD>");
     EXPECT_EQ(head[29], "");
     EXPECT_EQ(blocks.tail, "\r\n</TABLE>\r\n\r\n</CENTER>\r\n</BODY></HTML>\r\n\r\n");
@@ -36,6 +36,7 @@ TEST(DefaultTemplate, LfAndCrLfTemplateFilesGiveTheSameBlocks)
 
 struct FillCase {
     const char* name;
+    friend void PrintTo(const FillCase& c, std::ostream* os) { *os << c.name; }
     text::Lines pageTemplate;
     int saveInterval;
     std::string htmlPath;
