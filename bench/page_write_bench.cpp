@@ -1,0 +1,136 @@
+#include <benchmark/benchmark.h>
+
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <fstream>
+
+#include "bench_devices.h"
+#include "report/list_page.h"
+#include "storage/file_store.h"
+
+namespace zqn::bench {
+namespace {
+
+constexpr std::size_t kDevices = 10'000;
+constexpr std::string_view kStamp = "2024/05/01 09:15:30";
+
+// A page write of 10,000 devices and the bytes it produces, for writing them again plainly.
+struct PageWriteSetup {
+    QTemporaryDir folder;
+    std::string htmlPath = (folder.path() + "/zqnlist.htm").toStdString();
+    std::string csvPath = (folder.path() + "/zqnlist.csv").toStdString();
+    std::string plainPath = (folder.path() + "/plain.bin").toStdString();
+    std::string ofstreamPath = (folder.path() + "/ofstream.bin").toStdString();
+    report::PageBlocks blocks = report::buildBlocks(report::defaultTemplate(), 10, "zqnlist.htm", "ZQN LIST");
+    discovery::DeviceList devices = deviceListOf(kDevices);
+    report::PageWrite write{kStamp, 80, htmlPath, csvPath};
+    std::string page = report::pageText(blocks, report::rowBlock(devices, kStamp, 80));
+    std::string csv = devices.text();
+    std::string joined = page + csv;
+
+    bool writePage() const
+    {
+        storage::FileReplacer sink;
+        const auto outcome = report::writeListPage(blocks, devices, write, sink);
+        return !outcome.pageFailed && !outcome.csvFailed;
+    }
+    void replacePlainly() const
+    {
+        storage::replaceFile(std::string_view(htmlPath), page);
+        storage::replaceFile(std::string_view(csvPath), csv);
+    }
+    void replaceOneFile() const { storage::replaceFile(std::string_view(plainPath), joined); }
+    void writeOfstream() const
+    {
+        std::ofstream out(ofstreamPath, std::ios::binary | std::ios::trunc);
+        out.write(joined.data(), static_cast<std::streamsize>(joined.size()));
+    }
+};
+
+void renderPage(benchmark::State& state)
+{
+    const PageWriteSetup setup;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(report::pageText(setup.blocks, report::rowBlock(setup.devices, kStamp, 80)));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * setup.page.size()));
+}
+BENCHMARK(renderPage)->Unit(benchmark::kMillisecond);
+
+void pageAndCsvWrite(benchmark::State& state)
+{
+    const PageWriteSetup setup;
+    for (auto _ : state) {
+        if (!setup.writePage())
+            state.SkipWithError("page write failed");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * setup.joined.size()));
+}
+BENCHMARK(pageAndCsvWrite)->Unit(benchmark::kMillisecond);
+
+void plainReplaceOfTheSameTwoFiles(benchmark::State& state)
+{
+    const PageWriteSetup setup;
+    for (auto _ : state)
+        setup.replacePlainly();
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * setup.joined.size()));
+}
+BENCHMARK(plainReplaceOfTheSameTwoFiles)->Unit(benchmark::kMillisecond);
+
+void plainReplaceOfOneFile(benchmark::State& state)
+{
+    const PageWriteSetup setup;
+    for (auto _ : state)
+        setup.replaceOneFile();
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * setup.joined.size()));
+}
+BENCHMARK(plainReplaceOfOneFile)->Unit(benchmark::kMillisecond);
+
+void plainOfstreamWrite(benchmark::State& state)
+{
+    const PageWriteSetup setup;
+    for (auto _ : state)
+        setup.writeOfstream();
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * setup.joined.size()));
+}
+BENCHMARK(plainOfstreamWrite)->Unit(benchmark::kMillisecond);
+
+// The page write and the plain replaces of the same bytes taken in turn in every iteration, so
+// that the ratios are measured under the same disk and machine load. The ofstream write stays out:
+// its unsynced data would be flushed by the next replace's sync and charged to it.
+void pageWriteAgainstPlainWrites(benchmark::State& state)
+{
+    using Clock = std::chrono::steady_clock;
+    const PageWriteSetup setup;
+    Clock::duration page{}, twoFiles{}, oneFile{};
+    const auto timed = [](Clock::duration& total, const auto& work) {
+        const auto start = Clock::now();
+        work();
+        const auto spent = Clock::now() - start;
+        total += spent;
+        return spent;
+    };
+    for (auto _ : state) {
+        Clock::duration iteration{};
+        iteration += timed(page, [&] {
+            if (!setup.writePage())
+                state.SkipWithError("page write failed");
+        });
+        iteration += timed(twoFiles, [&] { setup.replacePlainly(); });
+        iteration += timed(oneFile, [&] { setup.replaceOneFile(); });
+        state.SetIterationTime(std::chrono::duration<double>(iteration).count());
+    }
+    const auto ms = [&](Clock::duration total) {
+        return std::chrono::duration<double, std::milli>(total).count() / static_cast<double>(state.iterations());
+    };
+    state.counters["page_write_ms"] = ms(page);
+    state.counters["plain_two_files_ms"] = ms(twoFiles);
+    state.counters["plain_one_file_ms"] = ms(oneFile);
+    state.counters["ratio_vs_two_files"] = ms(page) / ms(twoFiles);
+    state.counters["ratio_vs_one_file"] = ms(page) / ms(oneFile);
+    state.counters["bytes"] = static_cast<double>(setup.joined.size());
+}
+BENCHMARK(pageWriteAgainstPlainWrites)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace zqn::bench
