@@ -1,7 +1,5 @@
 #include "discovery/device_list.h"
 
-#include <algorithm>
-#include <cstring>
 #include <functional>
 
 #include "text/cp932.h"
@@ -13,81 +11,134 @@ namespace {
 constexpr std::size_t kKeyLength = 17;
 constexpr std::size_t kKeptTailLimit = 255;
 
+std::string_view keyOf(std::string_view line)
+{
+    return line.substr(0, kKeyLength);
+}
+
+std::uint32_t hashOf(std::string_view key)
+{
+    const std::size_t h = std::hash<std::string_view>{}(key);
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
 // In a line the monitor wrote, the first "/" follows the year and 14 bytes later stands the
 // "," before the name; from there on the line is kept. Without a "/" the tail starts at byte 14.
-std::string_view keptTail(std::string_view line)
+struct TailSpan {
+    std::size_t start = 0;
+    std::size_t length = 0;
+};
+
+TailSpan keptTail(std::string_view line)
 {
     const std::size_t slash = line.find('/');
     const std::size_t start = slash == std::string_view::npos ? 14 : slash + 15;
     if (start >= line.size())
-        return {};
-    const std::string_view tail = line.substr(start);
-    return tail.substr(0, text::wholeCharacterPrefix(tail, kKeptTailLimit));
+        return {line.size(), 0};
+    return {start, text::wholeCharacterPrefix(line.substr(start), kKeptTailLimit)};
 }
 
 } // namespace
 
-DeviceList::Key::Key(std::string_view text) : size(std::min(text.size(), kKeyLength))
+std::optional<std::size_t> DeviceList::FirstLineIndex::find(std::string_view key, const text::Lines& lines) const
 {
-    std::memcpy(bytes.data(), text.data(), size);
+    if (slots_.empty())
+        return std::nullopt;
+    const std::uint32_t hash = hashOf(key);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t pos = hash & mask;; pos = (pos + 1) & mask) {
+        const std::uint64_t slot = slots_[pos];
+        if (slot == 0)
+            return std::nullopt;
+        if (static_cast<std::uint32_t>(slot >> 32) != hash)
+            continue;
+        const std::size_t index = static_cast<std::uint32_t>(slot) - 1;
+        if (keyOf(lines[index]) == key)
+            return index;
+    }
 }
 
-bool DeviceList::Key::operator==(const Key& other) const
+void DeviceList::FirstLineIndex::add(std::size_t index, const text::Lines& lines)
 {
-    return size == other.size && std::memcmp(bytes.data(), other.bytes.data(), size) == 0;
+    if ((used_ + 1) * 2 > slots_.size())
+        grow();
+    const std::string_view key = keyOf(lines[index]);
+    const std::uint32_t hash = hashOf(key);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t pos = hash & mask;; pos = (pos + 1) & mask) {
+        const std::uint64_t slot = slots_[pos];
+        if (slot == 0) {
+            slots_[pos] = (std::uint64_t{hash} << 32) | static_cast<std::uint32_t>(index + 1);
+            ++used_;
+            return;
+        }
+        if (static_cast<std::uint32_t>(slot >> 32) == hash
+            && keyOf(lines[static_cast<std::uint32_t>(slot) - 1]) == key)
+            return;
+    }
 }
 
-std::size_t DeviceList::KeyHash::operator()(const Key& key) const noexcept
+void DeviceList::FirstLineIndex::grow()
 {
-    return std::hash<std::string_view>{}(std::string_view(key.bytes.data(), key.size));
+    std::vector<std::uint64_t> old = std::move(slots_);
+    slots_.assign(old.empty() ? 64 : old.size() * 2, 0);
+    used_ = 0;
+    const std::size_t mask = slots_.size() - 1;
+    for (const std::uint64_t slot : old) {
+        if (slot == 0)
+            continue;
+        std::size_t pos = (slot >> 32) & mask;
+        while (slots_[pos] != 0)
+            pos = (pos + 1) & mask;
+        slots_[pos] = slot;
+        ++used_;
+    }
 }
 
-void DeviceList::indexLine(std::size_t index)
+void DeviceList::FirstLineIndex::rebuild(const text::Lines& lines)
 {
-    firstLineOfKey_.try_emplace(Key(lines_[index]), index);
+    clear();
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        add(i, lines);
+}
+
+void DeviceList::FirstLineIndex::clear()
+{
+    slots_.clear();
+    used_ = 0;
 }
 
 DeviceList::RecordResult DeviceList::record(const Sighting& sighting)
 {
-    std::string head;
-    head.reserve(sighting.mac.size() + sighting.ip.size() + sighting.date.size()
-                 + sighting.time.size() + 3 + kKeptTailLimit);
-    head.append(sighting.mac).append(1, ',').append(sighting.ip).append(1, ',');
-    head.append(sighting.date).append(1, ',').append(sighting.time);
-
-    const Key key(sighting.mac);
-    if (sighting.mac.size() <= kKeyLength) {
-        if (const auto found = firstLineOfKey_.find(key); found != firstLineOfKey_.end()) {
-            const std::size_t index = found->second;
-            std::string& line = lines_[index];
-            head.append(keptTail(line));
-            line = std::move(head);
-            if (!(Key(line) == key))
-                reindexAfterKeyChange(key, index);
-            return {index, false};
+    const std::size_t headSize = sighting.mac.size() + sighting.ip.size() + sighting.date.size()
+                                 + sighting.time.size() + 3;
+    const auto writeHead = [&](char* out) {
+        for (const std::string* field : {&sighting.mac, &sighting.ip, &sighting.date}) {
+            out = std::copy(field->begin(), field->end(), out);
+            *out++ = ',';
         }
+        std::copy(sighting.time.begin(), sighting.time.end(), out);
+    };
+
+    if (const auto found = firstLineOfKey_.find(sighting.mac, lines_)) {
+        std::string& line = lines_[*found];
+        // Rewritten inside the line's own buffer: no allocation for a device heard again.
+        const TailSpan tail = keptTail(line);
+        line.resize(tail.start + tail.length);
+        line.replace(0, tail.start, headSize, '\0');
+        writeHead(line.data());
+        if (keyOf(line) != sighting.mac)
+            firstLineOfKey_.rebuild(lines_); // only a MAC text under 17 bytes changes a key
+        return {*found, false};
     }
 
-    head.append(",noname");
-    lines_.push_back(std::move(head));
-    indexLine(lines_.size() - 1);
+    constexpr std::string_view kNewName = ",noname";
+    std::string line(headSize + kNewName.size(), '\0');
+    writeHead(line.data());
+    line.replace(headSize, kNewName.size(), kNewName);
+    lines_.push_back(std::move(line));
+    firstLineOfKey_.add(lines_.size() - 1, lines_);
     return {lines_.size() - 1, true};
-}
-
-// Only a MAC text shorter than 17 bytes (a short count) can change a line's key on update:
-// the old key may now first occur further down, and the new key may now occur first here.
-void DeviceList::reindexAfterKeyChange(const Key& oldKey, std::size_t index)
-{
-    firstLineOfKey_.erase(oldKey);
-    for (std::size_t i = index + 1; i < lines_.size(); ++i) {
-        if (Key(lines_[i]) == oldKey) {
-            firstLineOfKey_.emplace(oldKey, i);
-            break;
-        }
-    }
-    auto [it, inserted] = firstLineOfKey_.try_emplace(Key(lines_[index]), index);
-    if (!inserted && it->second > index)
-        it->second = index;
 }
 
 void DeviceList::clear()
@@ -103,9 +154,7 @@ void DeviceList::load(std::string_view bytes)
     clear();
     lines_ = std::move(lines);
     lastLineUnterminated_ = text::lastLineUnterminated(bytes);
-    firstLineOfKey_.reserve(lines_.size());
-    for (std::size_t i = 0; i < lines_.size(); ++i)
-        indexLine(i);
+    firstLineOfKey_.rebuild(lines_);
 }
 
 std::string DeviceList::text() const

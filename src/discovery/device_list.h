@@ -1,10 +1,10 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "text/line_list.h"
@@ -46,23 +46,27 @@ public:
     const text::Lines& lines() const { return lines_; }
 
 private:
-    // The first 17 bytes of a line (or the whole of a shorter line), held without allocating.
-    struct Key {
-        std::array<char, 17> bytes{};
-        std::size_t size = 0;
-        explicit Key(std::string_view text);
-        bool operator==(const Key& other) const;
-    };
-    struct KeyHash {
-        std::size_t operator()(const Key& key) const noexcept;
-    };
+    // Maps a line key (its first 17 bytes, or the whole of a shorter line) to the first line that
+    // holds it. Open addressing over one flat array, so a lookup in a large list costs one cache
+    // miss before the line itself.
+    class FirstLineIndex {
+    public:
+        std::optional<std::size_t> find(std::string_view key, const text::Lines& lines) const;
+        // Adds the line unless an earlier line holds its key already.
+        void add(std::size_t index, const text::Lines& lines);
+        void rebuild(const text::Lines& lines);
+        void clear();
 
-    void indexLine(std::size_t index);
-    void reindexAfterKeyChange(const Key& oldKey, std::size_t index);
+    private:
+        void grow();
+
+        std::vector<std::uint64_t> slots_; // hash in the high half, index + 1 in the low half
+        std::size_t used_ = 0;
+    };
 
     text::Lines lines_;
     bool lastLineUnterminated_ = false;
-    std::unordered_map<Key, std::size_t, KeyHash> firstLineOfKey_;
+    FirstLineIndex firstLineOfKey_;
 };
 
 } // namespace zqn::discovery

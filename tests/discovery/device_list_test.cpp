@@ -159,3 +159,51 @@ TEST(DeviceListLoad, ReplacesTheListAndItsIndex)
 
 } // namespace
 } // namespace zqn::discovery
+
+namespace zqn::discovery {
+namespace {
+
+// The plain top-down scan that the index stands in for.
+void recordByScan(text::Lines& lines, const Sighting& s)
+{
+    const std::string head = s.mac + "," + s.ip + "," + s.date + "," + s.time;
+    for (auto& line : lines) {
+        if (line.substr(0, 17) != s.mac)
+            continue;
+        const auto slash = line.find('/');
+        const std::size_t start = slash == std::string::npos ? 14 : slash + 15;
+        line = head + (start < line.size() ? line.substr(start, 255) : std::string());
+        return;
+    }
+    lines.push_back(head + ",noname");
+}
+
+TEST(DeviceListRecord, AgreesWithAPlainScanOnARandomMix)
+{
+    const std::vector<std::string> macs{"0A:1B:2C:3D:4E:5F", "0A:1B:2C:3D:4E:60", "0A:1B:2C:3D::", "0A:1B::::",
+                                        "::::::", "FF:FF:FF:00:12:34"};
+    std::uint32_t seed = 12345;
+    const auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    for (int trial = 0; trial < 50; ++trial) {
+        text::Lines expected;
+        for (int i = 0; i < 6; ++i) {
+            const std::string& mac = macs[next() % macs.size()];
+            switch (next() % 3) {
+            case 0: expected.push_back(mac); break;
+            case 1: expected.push_back(mac + ",1.1.1.1,2024/01/01,00:00:00,name" + std::to_string(i)); break;
+            default: expected.push_back("x" + std::to_string(i)); break;
+            }
+        }
+        DeviceList list;
+        list.load(text::joinLines(expected));
+        for (int i = 0; i < 40; ++i) {
+            const Sighting s{macs[next() % macs.size()], std::to_string(i), "2024/05/02", "10:00:00"};
+            recordByScan(expected, s);
+            list.record(s);
+        }
+        ASSERT_EQ(list.lines(), expected) << "trial " << trial;
+    }
+}
+
+} // namespace
+} // namespace zqn::discovery
