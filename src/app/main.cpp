@@ -24,7 +24,7 @@ int main(int argc, char** argv)
             return;
         finished = true;
         controller.shutDown(window.panelFields());
-        QApplication::quit();
+        QApplication::exit(0); // quit() would ask the window, which only hides, to close
     };
     QObject::connect(&window, &zqn::ui::MainWindow::exitConfirmed, &app, finish);
     zqn::app::watchTerminationSignals(&app, finish);
