@@ -15,7 +15,9 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("zqnlist"));
     QApplication::setQuitOnLastWindowClosed(false); // the window hides; only Exit ends the program
 
-    zqn::app::MonitorController controller({zqn::app::settingsFilePath(QApplication::applicationFilePath())});
+    zqn::app::MonitorController::Options options;
+    options.settingsPath = zqn::app::settingsFilePath(QApplication::applicationFilePath());
+    zqn::app::MonitorController controller(std::move(options));
     zqn::ui::MainWindow window(controller);
 
     bool finished = false;

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/eventually.h"
+
 #include "storage/file_store.h"
 
 namespace zqn::app {
@@ -71,7 +73,8 @@ protected:
 
     std::unique_ptr<MonitorController> makeController()
     {
-        MonitorController::Options options{iniPath()};
+        MonitorController::Options options;
+        options.settingsPath = iniPath();
         options.clock = [] { return text::LocalDateTime{2024, 5, 1, 9, 15, 30}; };
         auto controller = std::make_unique<MonitorController>(std::move(options));
         errors = std::make_unique<QSignalSpy>(controller.get(), &MonitorController::errorRaised);
@@ -135,7 +138,7 @@ TEST_F(Controller, FirstPageFollowsStartAtOnceThenTheInterval)
     c->start();
     EXPECT_EQ(c->statusText(), QStringLiteral("開始中"));
     EXPECT_EQ(c->listener().boundPort(), port);
-    QTRY_VERIFY(QFile::exists(dir.filePath("zqnlist.htm")));
+    ASSERT_EVENTUALLY(QFile::exists(dir.filePath("zqnlist.htm")));
     EXPECT_EQ(c->statusText(), QStringLiteral("開始"));
     EXPECT_EQ(c->updateTime(), QStringLiteral("2024/05/01 09:15:30"));
     EXPECT_EQ(c->pageTimer().interval(), 10000);
@@ -148,11 +151,11 @@ TEST_F(Controller, DatagramsAreRecordedAndReachTheNextPage)
     writeIni();
     auto c = makeController();
     c->start();
-    QTRY_VERIFY(QFile::exists(dir.filePath("zqnlist.csv")));
+    ASSERT_EVENTUALLY(QFile::exists(dir.filePath("zqnlist.csv")));
     send(announcement(0x5F));
     send(announcement(0x5F));
     send(announcement(0x60));
-    QTRY_COMPARE(c->devices().count(), std::size_t{2});
+    ASSERT_EVENTUALLY((c->devices().count()) == (std::size_t{2}));
     EXPECT_EQ(c->devices().line(0), (macOf(0x5F) + ",127.0.0.1,2024/05/01,09:15:30,noname").toStdString());
 }
 
@@ -179,7 +182,7 @@ TEST_F(Controller, StopWritesWhatArrivedSinceTheLastTick)
     writeIni();
     auto c = makeController();
     c->start();
-    QTRY_VERIFY(QFile::exists(dir.filePath("zqnlist.csv")));
+    ASSERT_EVENTUALLY(QFile::exists(dir.filePath("zqnlist.csv")));
     send(announcement(7));
     send(announcement(8));
     c->stop(); // no event loop in between: the datagrams are still waiting on the socket
@@ -236,10 +239,11 @@ TEST_P(ControllerInterval, IntervalIsValidatedBeforeArming)
     auto c = makeController();
     QSignalSpy ticks(c.get(), &MonitorController::updateTimeChanged);
     c->start();
-    QTRY_COMPARE(ticks.count(), 1);
+    ASSERT_EVENTUALLY((ticks.count()) == (1));
     EXPECT_EQ(c->pageTimer().isActive(), GetParam().keepsTicking);
-    if (GetParam().keepsTicking)
+    if (GetParam().keepsTicking) {
         EXPECT_EQ(c->pageTimer().interval(), GetParam().intervalMs);
+    }
     QTest::qWait(30);
     EXPECT_EQ(ticks.count(), 1);
 }
@@ -289,14 +293,16 @@ TEST_F(Controller, StartReloadsTheCsvAndAutoStartRuns)
     c->runDeferredStart();
     EXPECT_EQ(c->state(), State::Running);
     send(announcement(3));
-    QTRY_COMPARE(c->devices().count(), std::size_t{3});
+    ASSERT_EVENTUALLY((c->devices().count()) == (std::size_t{3}));
     c->stop();
     EXPECT_EQ(csv(), "A\r\nB\r\n" + macOf(3) + ",127.0.0.1,2024/05/01,09:15:30,noname");
 }
 
 TEST_F(Controller, SettingsFileThatCannotBeWrittenIsReported)
 {
-    MonitorController c({dir.filePath("missing/zqnlist.Ini")});
+    MonitorController::Options options;
+    options.settingsPath = dir.filePath("missing/zqnlist.Ini");
+    MonitorController c(std::move(options));
     QSignalSpy spy(&c, &MonitorController::errorRaised);
     c.startUp();
     EXPECT_FALSE(c.shutDown());
@@ -311,7 +317,7 @@ TEST_F(Controller, TemplateFromHtmlDatIsUsed)
     storage::replaceFile(dir.filePath("html.dat"), "<P>%MESS01%</P>\n%LISTDATA%\n<END>\n");
     auto c = makeController();
     c->start();
-    QTRY_VERIFY(QFile::exists(dir.filePath("zqnlist.htm")));
+    ASSERT_EVENTUALLY(QFile::exists(dir.filePath("zqnlist.htm")));
     const QString page = readAll(dir.filePath("zqnlist.htm"));
     EXPECT_TRUE(page.startsWith(QStringLiteral("<P>Office: 2F</P>\r\n<TR>"))) << page.toStdString();
     EXPECT_TRUE(page.endsWith(QStringLiteral("<END>\r\n")));
