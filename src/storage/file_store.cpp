@@ -84,9 +84,13 @@ void replaceFile(const QString& path, std::string_view bytes)
         file.cancelWriting();
         throw FileError(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), reason).toStdString());
     };
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered: a short write must fail here. Through Qt's buffer, a small file reaches the disk
+    // only inside commit(), which renames a cut-off temporary file over the target (Qt 6.4).
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         fail();
     if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
+        fail();
+    if (!file.flush())
         fail();
     if (!file.commit())
         throw FileError(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString()).toStdString());

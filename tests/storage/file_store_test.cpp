@@ -84,10 +84,14 @@ TEST_F(FileStore, ReplaceFollowsLinksAndKeepsModeBits)
     EXPECT_FALSE(mode.testFlag(QFile::ReadOther));
 }
 
-// A write that hits the file-size limit fails with EFBIG; the old file stays whole.
-TEST_F(FileStore, WriteBeyondTheSizeLimitLeavesTheOldFileWhole)
+// A write that hits the file-size limit fails with EFBIG; the old file stays whole. A small file
+// would fit in an I/O buffer and reach the disk only at commit, a large one is written at once.
+class FileSizeLimit : public FileStore, public testing::WithParamInterface<std::size_t> {};
+
+TEST_P(FileSizeLimit, WriteBeyondTheLimitLeavesTheOldFileWhole)
 {
-    const std::string old(1000, 'o');
+    const std::size_t newSize = GetParam();
+    const std::string old(newSize / 2, 'o');
     replaceFile(path("a.csv"), old);
 
     struct sigaction ignore {};
@@ -97,11 +101,11 @@ TEST_F(FileStore, WriteBeyondTheSizeLimitLeavesTheOldFileWhole)
     rlimit previous{};
     getrlimit(RLIMIT_FSIZE, &previous);
     rlimit limited = previous;
-    limited.rlim_cur = 4096;
+    limited.rlim_cur = newSize - 10;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
 
     FileReplacer sink;
-    const bool written = sink.replace(cp932(path("a.csv")), std::string(64 * 1024, 'n'));
+    const bool written = sink.replace(cp932(path("a.csv")), std::string(newSize, 'n'));
 
     setrlimit(RLIMIT_FSIZE, &previous);
     sigaction(SIGXFSZ, &previousAction, nullptr);
@@ -110,6 +114,9 @@ TEST_F(FileStore, WriteBeyondTheSizeLimitLeavesTheOldFileWhole)
     EXPECT_EQ(readFile(path("a.csv")), old);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"a.csv"}) << "temporary file left behind";
 }
+
+INSTANTIATE_TEST_SUITE_P(Sizes, FileSizeLimit, testing::Values(std::size_t{2000}, std::size_t{64 * 1024}),
+                         [](const auto& info) { return std::to_string(info.param) + "_bytes"; });
 #endif
 
 } // namespace
