@@ -1,5 +1,7 @@
 #include "ui/device_list_model.h"
 
+#include <algorithm>
+
 #include "app/monitor_controller.h"
 #include "storage/file_store.h"
 
@@ -9,7 +11,11 @@ DeviceListModel::DeviceListModel(const app::MonitorController& controller, QObje
     : QAbstractListModel(parent)
     , controller_(controller)
     , rowCount_(static_cast<int>(controller.devices().count()))
+    , appendedUpTo_(rowCount_)
 {
+    refreshTimer_.setSingleShot(true);
+    refreshTimer_.setInterval(kRefreshIntervalMs);
+    connect(&refreshTimer_, &QTimer::timeout, this, &DeviceListModel::refresh);
     connect(&controller, &app::MonitorController::deviceAppended, this,
             &DeviceListModel::onDeviceAppended);
     connect(&controller, &app::MonitorController::deviceChanged, this,
@@ -33,30 +39,43 @@ QVariant DeviceListModel::data(const QModelIndex& index, int role) const
     return storage::fromCp932(controller_.devices().line(row));
 }
 
+void DeviceListModel::refresh()
+{
+    refreshTimer_.stop();
+    if (appendedUpTo_ > rowCount_) {
+        beginInsertRows({}, rowCount_, appendedUpTo_ - 1);
+        rowCount_ = appendedUpTo_;
+        endInsertRows();
+    }
+    if (firstChanged_ >= 0) {
+        emit dataChanged(index(firstChanged_), index(lastChanged_), {Qt::DisplayRole});
+        firstChanged_ = lastChanged_ = -1;
+    }
+}
+
 void DeviceListModel::onDeviceAppended(int row)
 {
-    if (row < rowCount_) {
-        // Already counted, e.g. by a reset that came first: only its text can be new.
-        onDeviceChanged(row);
-        return;
-    }
-    beginInsertRows({}, rowCount_, row);
-    rowCount_ = row + 1;
-    endInsertRows();
+    appendedUpTo_ = std::max(appendedUpTo_, row + 1);
+    if (!refreshTimer_.isActive())
+        refreshTimer_.start();
 }
 
 void DeviceListModel::onDeviceChanged(int row)
 {
     if (row < 0 || row >= rowCount_)
-        return;
-    const QModelIndex changed = index(row);
-    emit dataChanged(changed, changed, {Qt::DisplayRole});
+        return; // not shown yet: the coming insert shows its current text
+    firstChanged_ = firstChanged_ < 0 ? row : std::min(firstChanged_, row);
+    lastChanged_ = std::max(lastChanged_, row);
+    if (!refreshTimer_.isActive())
+        refreshTimer_.start();
 }
 
 void DeviceListModel::onDevicesReset()
 {
+    refreshTimer_.stop();
     beginResetModel();
-    rowCount_ = static_cast<int>(controller_.devices().count());
+    rowCount_ = appendedUpTo_ = static_cast<int>(controller_.devices().count());
+    firstChanged_ = lastChanged_ = -1;
     endResetModel();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QTimer>
 
 namespace zqn::app {
 class MonitorController;
@@ -10,14 +11,21 @@ namespace zqn::ui {
 
 // The controller's device list as rows of text. The lines stay in the controller; the model
 // keeps only its own row count, so that the views hear of an append before they see the row.
+// Appends and renewals are gathered and passed on at most every refresh interval: a flood of
+// announcements then costs the view one layout per refresh instead of one per datagram.
 class DeviceListModel : public QAbstractListModel {
     Q_OBJECT
 
 public:
+    static constexpr int kRefreshIntervalMs = 100;
+
     explicit DeviceListModel(const app::MonitorController& controller, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+    // Passes on what has been gathered since the last refresh, now.
+    void refresh();
 
 private:
     void onDeviceAppended(int row);
@@ -26,6 +34,10 @@ private:
 
     const app::MonitorController& controller_;
     int rowCount_ = 0;
+    int appendedUpTo_ = 0; // rows the list holds, as far as appends have told
+    int firstChanged_ = -1;
+    int lastChanged_ = -1;
+    QTimer refreshTimer_;
 };
 
 } // namespace zqn::ui
