@@ -1,0 +1,134 @@
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+
+namespace zqn::e2e {
+
+// Every MAC the tests make starts with 02:C3:D7, one of the prefixes the monitor accepts.
+inline QByteArray announcement(quint32 macTail)
+{
+    QByteArray bytes(20, '\0');
+    bytes[9] = 0x01;
+    bytes[11] = 0x0C;
+    const char mac[6] = {0x02,
+                         static_cast<char>(0xC3),
+                         static_cast<char>(0xD7),
+                         static_cast<char>((macTail >> 16) & 0xFF),
+                         static_cast<char>((macTail >> 8) & 0xFF),
+                         static_cast<char>(macTail & 0xFF)};
+    bytes.replace(14, 6, QByteArray(mac, 6));
+    return bytes;
+}
+
+// The MAC text the monitor records for announcement(macTail).
+inline QByteArray macOf(quint32 macTail)
+{
+    return QStringLiteral("02:C3:D7:%1:%2:%3")
+        .arg((macTail >> 16) & 0xFF, 2, 16, QLatin1Char('0'))
+        .arg((macTail >> 8) & 0xFF, 2, 16, QLatin1Char('0'))
+        .arg(macTail & 0xFF, 2, 16, QLatin1Char('0'))
+        .toUpper()
+        .toLatin1();
+}
+
+inline quint16 freePort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress::AnyIPv4, 0);
+    return probe.localPort();
+}
+
+inline bool eventually(const std::function<bool()>& condition, int timeoutMs = 8000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+struct MonitorSettings {
+    QByteArray systemExtra; // further SYSTEM lines, each ending in CR LF
+    QByteArray csvPath = "zqnlist.csv";
+    QByteArray htmlPath = "zqnlist.htm";
+    // Runs in the child between fork and exec (limits, signal dispositions).
+    std::function<void()> childSetup;
+};
+
+// A copy of the monitor in a folder of its own: its settings file lies beside the copy.
+class MonitorProcess : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(QFile::copy(QStringLiteral(ZQN_EXECUTABLE), dir.filePath("zqnlist")));
+        port = freePort();
+    }
+
+    void TearDown() override
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+
+    void start(const MonitorSettings& settings = {})
+    {
+        QFile ini(dir.filePath("zqnlist.Ini"));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=" + QByteArray::number(port) + "\r\nLTIME=1\r\n"
+                  + settings.systemExtra + "[DATA]\r\nCSV=" + settings.csvPath + "\r\nHTML=" + settings.htmlPath
+                  + "\r\n");
+        ini.close();
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(dir.path());
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        if (settings.childSetup)
+            process.setChildProcessModifier(settings.childSetup);
+        process.start(dir.filePath("zqnlist"), {});
+        ASSERT_TRUE(process.waitForStarted());
+    }
+
+    void send(const QByteArray& datagram)
+    {
+        QUdpSocket sender;
+        ASSERT_EQ(sender.writeDatagram(datagram, QHostAddress::LocalHost, port), datagram.size());
+    }
+
+    QByteArray file(const char* name) const
+    {
+        QFile f(dir.filePath(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    bool exists(const char* name) const { return QFile::exists(dir.filePath(name)); }
+
+    void terminate(int signal)
+    {
+        ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), signal), 0);
+        ASSERT_TRUE(process.waitForFinished(10000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 0);
+    }
+
+    QTemporaryDir dir;
+    QProcess process;
+    quint16 port = 0;
+};
+
+} // namespace zqn::e2e

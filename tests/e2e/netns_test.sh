@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# Announcements across a real link: the monitor runs in one network namespace, the device simulator
+# in another, joined by a veth pair (10.77.0.1 and 10.77.0.2). Without the privilege to make
+# namespaces the test exits 77, which CTest counts as skipped.
+# Usage: netns_test.sh <zqnlist executable> <zqn-announce executable>
+set -u
+
+monitor=${1:?usage: netns_test.sh <zqnlist> <zqn-announce>}
+announce=${2:?usage: netns_test.sh <zqnlist> <zqn-announce>}
+ns_monitor=zqn-a-$$
+ns_device=zqn-b-$$
+veth_monitor=zqna$$ # interface names hold at most 15 characters
+veth_device=zqnb$$
+port=47123
+work=$(mktemp -d)
+monitor_pid=
+passed=0
+failed=0
+
+cleanup() {
+  if [ -n "$monitor_pid" ] && kill -0 "$monitor_pid" 2>/dev/null; then
+    kill -KILL "$monitor_pid" 2>/dev/null
+    wait "$monitor_pid" 2>/dev/null
+  fi
+  # Deleting a namespace deletes the veth end inside it, and with it the pair.
+  ip netns del "$ns_monitor" 2>/dev/null
+  ip netns del "$ns_device" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+unavailable() {
+  echo "network namespaces not available: $*"
+  exit 77
+}
+
+command -v ip >/dev/null || unavailable "no ip command (iproute2)"
+error=$(ip netns add "$ns_monitor" 2>&1) || unavailable "$error"
+error=$(ip netns add "$ns_device" 2>&1) || unavailable "$error"
+error=$(ip link add "$veth_monitor" type veth peer name "$veth_device" 2>&1) || unavailable "$error"
+error=$({
+  ip link set "$veth_monitor" netns "$ns_monitor" &&
+    ip link set "$veth_device" netns "$ns_device" &&
+    ip -n "$ns_monitor" addr add 10.77.0.1/24 dev "$veth_monitor" &&
+    ip -n "$ns_device" addr add 10.77.0.2/24 dev "$veth_device" &&
+    ip -n "$ns_monitor" link set lo up &&
+    ip -n "$ns_device" link set lo up &&
+    ip -n "$ns_monitor" link set "$veth_monitor" up &&
+    ip -n "$ns_device" link set "$veth_device" up &&
+    # Like a device on a real network: without a route, 255.255.255.255 is unreachable.
+    ip -n "$ns_device" route add default via 10.77.0.1
+} 2>&1) || unavailable "$error"
+
+check() {
+  local name=$1
+  shift
+  if "$@"; then
+    echo "ok: $name"
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $name"
+    failed=$((failed + 1))
+  fi
+}
+
+# Runs the command every 0.1 s until it succeeds, for at most $1 seconds.
+within() {
+  local seconds=$1 i
+  shift
+  for ((i = 0; i < seconds * 10; i++)); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+csv_exists() { [ -f "$work/zqnlist.csv" ] && [ -f "$work/zqnlist.htm" ]; }
+
+# The number of device lines for MACs starting with $1 that came from the simulator's address.
+lines_from_device() {
+  grep -Ec "^$1:0[0-9],10\.77\.0\.2,[0-9]{4}/[0-9]{2}/[0-9]{2},[0-9]{2}:[0-9]{2}:[0-9]{2},noname"$'\r$' \
+    "$work/zqnlist.csv" 2>/dev/null
+}
+has_lines() { [ "$(lines_from_device "$1")" = "$2" ]; }
+
+send_and_see() {
+  local prefix=$1
+  shift
+  ip netns exec "$ns_device" "$announce" --port "$port" --mac "$prefix:01" --count-macs 3 "$@" >/dev/null &&
+    within 10 has_lines "$prefix" 3
+}
+
+cp "$monitor" "$work/zqnlist"
+printf '[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=%d\r\nLTIME=1\r\n[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\n' \
+  "$port" >"$work/zqnlist.Ini"
+(cd "$work" && exec ip netns exec "$ns_monitor" env QT_QPA_PLATFORM=offscreen "$work/zqnlist") \
+  >"$work/monitor.log" 2>&1 &
+monitor_pid=$!
+
+check "the monitor writes its files inside its namespace" within 20 csv_exists
+check "a broadcast to 255.255.255.255 is recorded with the sender's address" \
+  send_and_see 02:C3:D7:AA:00 --broadcast
+check "a broadcast to the subnet, 10.77.0.255, is recorded with the sender's address" \
+  send_and_see 02:C3:D7:BB:00 --host 10.77.0.255
+check "a datagram sent to 10.77.0.1 itself is recorded with the sender's address" \
+  send_and_see 02:C3:D7:CC:00 --host 10.77.0.1
+
+stopped_cleanly() {
+  kill -TERM "$monitor_pid" 2>/dev/null || return 1
+  within 10 eval '! kill -0 "$monitor_pid" 2>/dev/null' || return 1
+  wait "$monitor_pid"
+  local status=$?
+  monitor_pid=
+  [ "$status" -eq 0 ]
+}
+check "SIGTERM ends the monitor with exit status 0" stopped_cleanly
+
+# Nine devices, each on one line, all from 10.77.0.2, and nothing else.
+final_list_holds_only_the_nine() {
+  [ "$(grep -c '' "$work/zqnlist.csv")" = 9 ] &&
+    has_lines 02:C3:D7:AA:00 3 && has_lines 02:C3:D7:BB:00 3 && has_lines 02:C3:D7:CC:00 3
+}
+check "the final CSV file holds the nine devices and nothing else" final_list_holds_only_the_nine
+
+if [ "$failed" -ne 0 ]; then
+  echo "--- zqnlist.csv"
+  cat -A "$work/zqnlist.csv" 2>/dev/null
+  echo "--- monitor output"
+  cat "$work/monitor.log"
+fi
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
