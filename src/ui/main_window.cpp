@@ -20,6 +20,7 @@
 #include "app/monitor_controller.h"
 #include "ui/device_list_model.h"
 #include "ui/error_reporting.h"
+#include "ui/placement.h"
 #include "ui/settings_panel.h"
 
 // A static library's resources are dropped by the linker unless something names them.
@@ -35,29 +36,14 @@ namespace {
 constexpr int kTopBarHeight = 41;
 constexpr int kStatusBarHeight = 19;
 
-QPushButton* addButton(QWidget* parent, const char* name, const QString& text, int left,
-                       int width)
+QPushButton* addButton(QWidget* parent, const char* name, const QString& text, int left, int width)
 {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(left, 8, width, 25);
-    return button;
-}
-
-QLabel* addLabel(QWidget* parent, const char* name, const QString& text, int left, int top)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    label->move(left, top);
-    label->adjustSize();
-    return label;
+    return place(new QPushButton(text, parent), name, left, 8, width, 25);
 }
 
 QLabel* addWhitePanel(QWidget* parent, const char* name, int top)
 {
-    auto* panel = new QLabel(parent);
-    panel->setObjectName(QLatin1String(name));
-    panel->setGeometry(208, top, 180, 16);
+    auto* panel = place(new QLabel(parent), name, 208, top, 180, 16);
     panel->setAlignment(Qt::AlignCenter);
     panel->setAutoFillBackground(true);
     QPalette colours = panel->palette();

@@ -11,27 +11,11 @@
 #include <QSpinBox>
 
 #include "storage/file_store.h"
+#include "ui/placement.h"
 
 namespace zqn::ui {
 
 namespace {
-
-template <typename Widget>
-Widget* place(Widget* widget, const char* name, int left, int top, int width, int height)
-{
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(left, top, width, height);
-    return widget;
-}
-
-QLabel* addLabel(QWidget* parent, const char* name, const QString& text, int left, int top)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    label->move(left, top);
-    label->adjustSize();
-    return label;
-}
 
 QString nativeSaveFileName(QWidget* parent, const QString& initialName,
                            const QString& defaultSuffix)

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/announcements.h"
 #include "support/eventually.h"
 
 #include "storage/file_store.h"
@@ -18,20 +19,8 @@ namespace {
 
 using State = MonitorController::State;
 
-QByteArray announcement(quint8 lastOctet)
-{
-    QByteArray bytes(20, '\0');
-    bytes[9] = 0x01;  // record type 1
-    bytes[11] = 0x0C; // count 12
-    const char mac[6] = {0x02, 0x11, 0x22, 0x33, 0x44, static_cast<char>(lastOctet)};
-    bytes.replace(14, 6, QByteArray(mac, 6));
-    return bytes;
-}
-
-QString macOf(quint8 lastOctet)
-{
-    return QStringLiteral("02:11:22:33:44:%1").arg(lastOctet, 2, 16, QLatin1Char('0')).toUpper();
-}
+using test::announcement;
+using test::macOf;
 
 quint16 freePort()
 {
@@ -40,12 +29,10 @@ quint16 freePort()
     return probe.localPort();
 }
 
-QString readAll(const QString& path)
+QByteArray readAll(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromLatin1(file.readAll());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Each test runs in its own folder, which is also the current directory (relative paths).
@@ -89,7 +76,7 @@ protected:
     }
 
     QString iniPath() const { return dir.filePath("zqnlist.Ini"); }
-    QString csv() const { return readAll(dir.filePath("zqnlist.csv")); }
+    QByteArray csv() const { return readAll(dir.filePath("zqnlist.csv")); }
 
     QTemporaryDir dir;
     QString previousDir;
@@ -143,7 +130,7 @@ TEST_F(Controller, FirstPageFollowsStartAtOnceThenTheInterval)
     EXPECT_EQ(c->updateTime(), QStringLiteral("2024/05/01 09:15:30"));
     EXPECT_EQ(c->pageTimer().interval(), 10000);
     EXPECT_TRUE(QFile::exists(dir.filePath("zqnlist.csv")));
-    EXPECT_EQ(csv(), QString());
+    EXPECT_EQ(csv(), QByteArray());
 }
 
 TEST_F(Controller, DatagramsAreRecordedAndReachTheNextPage)
@@ -200,8 +187,8 @@ TEST_F(Controller, ExitWhileRunningWritesTheLastPageAndTheSettings)
     send(announcement(9));
     ASSERT_TRUE(c->shutDown());
     EXPECT_TRUE(csv().contains(macOf(9)));
-    const QString ini = readAll(iniPath());
-    EXPECT_TRUE(ini.contains(QStringLiteral("PORT=%1\r\n").arg(port))) << ini.toStdString();
+    const QByteArray ini = readAll(iniPath());
+    EXPECT_TRUE(ini.contains("PORT=" + QByteArray::number(port) + "\r\n")) << ini.toStdString();
     EXPECT_FALSE(c->pageTimer().isActive());
 }
 
@@ -318,9 +305,9 @@ TEST_F(Controller, TemplateFromHtmlDatIsUsed)
     auto c = makeController();
     c->start();
     ASSERT_EVENTUALLY(QFile::exists(dir.filePath("zqnlist.htm")));
-    const QString page = readAll(dir.filePath("zqnlist.htm"));
-    EXPECT_TRUE(page.startsWith(QStringLiteral("<P>Office: 2F</P>\r\n<TR>"))) << page.toStdString();
-    EXPECT_TRUE(page.endsWith(QStringLiteral("<END>\r\n")));
+    const QByteArray page = readAll(dir.filePath("zqnlist.htm"));
+    EXPECT_TRUE(page.startsWith("<P>Office: 2F</P>\r\n<TR>")) << page.toStdString();
+    EXPECT_TRUE(page.endsWith("<END>\r\n"));
 }
 
 } // namespace

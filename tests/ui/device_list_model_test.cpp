@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 
+#include "support/announcements.h"
 #include "support/eventually.h"
 #include "ui/device_list_model.h"
 #include "window_fixture.h"
@@ -10,15 +11,7 @@
 namespace zqn::ui::testing {
 namespace {
 
-QByteArray announcement(quint8 lastOctet)
-{
-    QByteArray bytes(20, '\0');
-    bytes[9] = 0x01;  // record type 1
-    bytes[11] = 0x0C; // count 12
-    const char mac[6] = {0x02, 0x11, 0x22, 0x33, 0x44, static_cast<char>(lastOctet)};
-    bytes.replace(14, 6, QByteArray(mac, 6));
-    return bytes;
-}
+using zqn::test::announcement;
 
 // The list view's model, as the user sees the device list.
 class DeviceListModelTest : public WindowFixture {
@@ -46,8 +39,8 @@ TEST_F(DeviceListModelTest, NewDevicesAreInsertedTogetherAtTheNextRefresh)
     EXPECT_EQ(inserted.at(0).at(1).toInt(), 0);
     EXPECT_EQ(inserted.at(0).at(2).toInt(), 1);
     EXPECT_EQ(resets.count(), 0);
-    EXPECT_EQ(row(0), QStringLiteral("02:11:22:33:44:01,10.0.0.1,2024/05/01,09:15:30,noname"));
-    EXPECT_EQ(row(1), QStringLiteral("02:11:22:33:44:02,10.0.0.2,2024/05/01,09:15:30,noname"));
+    EXPECT_EQ(row(0), QStringLiteral("02:C3:D7:00:00:01,10.0.0.1,2024/05/01,09:15:30,noname"));
+    EXPECT_EQ(row(1), QStringLiteral("02:C3:D7:00:00:02,10.0.0.2,2024/05/01,09:15:30,noname"));
 }
 
 TEST_F(DeviceListModelTest, RenewedDevicesChangeOnlyTheirRows)
@@ -70,7 +63,7 @@ TEST_F(DeviceListModelTest, RenewedDevicesChangeOnlyTheirRows)
     EXPECT_EQ(inserted.count(), 0);
     EXPECT_EQ(resets.count(), 0);
     EXPECT_EQ(model()->rowCount(), 5);
-    EXPECT_EQ(row(1), QStringLiteral("02:11:22:33:44:02,10.0.0.9,2024/05/01,09:15:30,noname"));
+    EXPECT_EQ(row(1), QStringLiteral("02:C3:D7:00:00:02,10.0.0.9,2024/05/01,09:15:30,noname"));
 }
 
 // A device heard again before its row was shown needs no change notice: the insert shows it.
@@ -83,22 +76,22 @@ TEST_F(DeviceListModelTest, ADeviceRenewedBeforeItsInsertIsShownOnce)
     static_cast<DeviceListModel*>(model())->refresh();
     EXPECT_EQ(changed.count(), 0);
     ASSERT_EQ(model()->rowCount(), 1);
-    EXPECT_EQ(row(0), QStringLiteral("02:11:22:33:44:01,10.0.0.2,2024/05/01,09:15:30,noname"));
+    EXPECT_EQ(row(0), QStringLiteral("02:C3:D7:00:00:01,10.0.0.2,2024/05/01,09:15:30,noname"));
 }
 
 TEST_F(DeviceListModelTest, LinesFromTheCsvFileShowTheirJapaneseNames)
 {
     // 受付 in code page 932, as a hand-edited device list carries it.
     writeFile(QStringLiteral("zqnlist.csv"),
-              "02:11:22:33:44:01,10.0.0.1,2024/04/30,08:00:00,\x8E\xF3\x95\x74\r\n"
-              "02:11:22:33:44:02,10.0.0.2,2024/04/30,08:00:01,noname\r\n");
+              "02:C3:D7:00:00:01,10.0.0.1,2024/04/30,08:00:00,\x8E\xF3\x95\x74\r\n"
+              "02:C3:D7:00:00:02,10.0.0.2,2024/04/30,08:00:01,noname\r\n");
     build(Order::WindowFirst);
     ASSERT_EQ(model()->rowCount(), 2);
-    EXPECT_EQ(row(0), QStringLiteral("02:11:22:33:44:01,10.0.0.1,2024/04/30,08:00:00,受付"));
+    EXPECT_EQ(row(0), QStringLiteral("02:C3:D7:00:00:01,10.0.0.1,2024/04/30,08:00:00,受付"));
 
     hear(0x01, "10.0.0.7");
     static_cast<DeviceListModel*>(model())->refresh();
-    EXPECT_EQ(row(0), QStringLiteral("02:11:22:33:44:01,10.0.0.7,2024/05/01,09:15:30,受付"));
+    EXPECT_EQ(row(0), QStringLiteral("02:C3:D7:00:00:01,10.0.0.7,2024/05/01,09:15:30,受付"));
 }
 
 TEST_F(DeviceListModelTest, StartReloadingTheCsvFileResetsTheRows)
@@ -106,16 +99,16 @@ TEST_F(DeviceListModelTest, StartReloadingTheCsvFileResetsTheRows)
     build();
     hear(0x01, "10.0.0.1");
     writeFile(QStringLiteral("zqnlist.csv"),
-              "02:11:22:33:44:05,10.0.0.5,2024/04/30,08:00:00,a\r\n"
-              "02:11:22:33:44:06,10.0.0.6,2024/04/30,08:00:00,b\r\n"
-              "02:11:22:33:44:07,10.0.0.7,2024/04/30,08:00:00,c\r\n");
+              "02:C3:D7:00:00:05,10.0.0.5,2024/04/30,08:00:00,a\r\n"
+              "02:C3:D7:00:00:06,10.0.0.6,2024/04/30,08:00:00,b\r\n"
+              "02:C3:D7:00:00:07,10.0.0.7,2024/04/30,08:00:00,c\r\n");
     QSignalSpy resets(model(), &QAbstractItemModel::modelReset);
 
     find<QPushButton>("BitBtn1")->click();
 
     EXPECT_EQ(resets.count(), 1);
     ASSERT_EQ(model()->rowCount(), 3);
-    EXPECT_EQ(row(2), QStringLiteral("02:11:22:33:44:07,10.0.0.7,2024/04/30,08:00:00,c"));
+    EXPECT_EQ(row(2), QStringLiteral("02:C3:D7:00:00:07,10.0.0.7,2024/04/30,08:00:00,c"));
 }
 
 } // namespace
