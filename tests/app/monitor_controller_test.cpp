@@ -312,3 +312,22 @@ TEST_F(Controller, TemplateFromHtmlDatIsUsed)
 
 } // namespace
 } // namespace zqn::app
+
+namespace zqn::app {
+namespace {
+
+// Stop's last write can fail like any tick: the status keeps saying so instead of "停止中".
+TEST_F(Controller, FailedLastWriteAtStopStaysVisible)
+{
+    writeIni({}, QStringLiteral("CSV=missing/zqnlist.csv\r\n"));
+    auto c = makeController();
+    c->start();
+    ASSERT_EVENTUALLY(c->statusText() == QStringLiteral("csv ファイル保存ができません。"));
+    c->stop();
+    EXPECT_EQ(c->state(), State::Stopped);
+    EXPECT_EQ(c->statusText(), QStringLiteral("csv ファイル保存ができません。"));
+    EXPECT_TRUE(QFile::exists(dir.filePath("zqnlist.htm")));
+}
+
+} // namespace
+} // namespace zqn::app
