@@ -44,6 +44,39 @@ std::string_view upToFirstNul(std::string_view bytes)
     return bytes.substr(0, bytes.find('\0'));
 }
 
+// The profile as the parser should see it. Leading blank lines go, so that a first comment stays
+// the file's own comment across saves. A section line without its "]" is closed: left open, the
+// parser would take the next key into the section's name and every save would add a line.
+std::string parsableProfile(std::string_view bytes)
+{
+    bytes = upToFirstNul(bytes);
+    std::string out;
+    out.reserve(bytes.size() + 16);
+    bool leading = true;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find('\n', start);
+        end = end == std::string_view::npos ? bytes.size() : end + 1;
+        std::string_view line = bytes.substr(start, end - start);
+        start = end;
+
+        std::size_t contentEnd = line.size();
+        while (contentEnd > 0 && (line[contentEnd - 1] == '\n' || line[contentEnd - 1] == '\r'))
+            --contentEnd;
+        const std::string_view content = line.substr(0, contentEnd);
+        const std::size_t first = content.find_first_not_of(" \t");
+        if (leading && first == std::string_view::npos)
+            continue;
+        leading = false;
+        if (first != std::string_view::npos && content[first] == '[' && content.find(']', first) == std::string_view::npos) {
+            out.append(content).append("]").append(line.substr(contentEnd));
+            continue;
+        }
+        out.append(line);
+    }
+    return out;
+}
+
 void throwIfFailed(SI_Error result)
 {
     // With no character conversion the only failure left is running out of memory.
@@ -59,8 +92,8 @@ void loadProfile(CSimpleIniA& profile, std::string_view bytes)
     profile.SetMultiLine(false);
     profile.SetQuotes(false);
     profile.SetSpaces(false);
-    bytes = upToFirstNul(bytes);
-    throwIfFailed(profile.LoadData(bytes.data(), bytes.size()));
+    const std::string parsable = parsableProfile(bytes);
+    throwIfFailed(profile.LoadData(parsable.data(), parsable.size()));
 }
 
 int readInteger(const CSimpleIniA& profile, const char* section, const char* key, int fallback)
@@ -206,8 +239,9 @@ Settings parseSettings(std::string_view iniBytes)
 
 std::string writeSettings(std::string_view existingIniBytes, const Settings& settings)
 {
+    const std::string existing = parsableProfile(existingIniBytes);
     CSimpleIniA profile;
-    loadProfile(profile, existingIniBytes);
+    loadProfile(profile, existing);
 
     writeBoolean(profile, kSystem, "AUTO", settings.autoStart);
     writeBoolean(profile, kSystem, "WINDOW", settings.startHidden);
@@ -231,7 +265,7 @@ std::string writeSettings(std::string_view existingIniBytes, const Settings& set
     }
 
     text::Lines lines = text::splitLines(saved);
-    const text::Lines trailingComments = commentsAfterLastEntry(existingIniBytes);
+    const text::Lines trailingComments = commentsAfterLastEntry(existing);
     if (!isAllBlankLines(trailingComments)) {
         lines.emplace_back();
         lines.insert(lines.end(), trailingComments.begin(), trailingComments.end());

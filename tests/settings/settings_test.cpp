@@ -354,3 +354,35 @@ INSTANTIATE_TEST_SUITE_P(
 
 } // namespace
 } // namespace zqn::settings
+
+namespace zqn::settings {
+namespace {
+
+struct StableCase {
+    const char* name;
+    std::string file;
+    int port;
+};
+
+class SaveIsStable : public testing::TestWithParam<StableCase> {};
+
+// A hand-edited file must settle after one save: no line may be added at every exit.
+TEST_P(SaveIsStable, SecondSaveChangesNothing)
+{
+    const Settings read = parseSettings(GetParam().file);
+    EXPECT_EQ(read.udpPort, GetParam().port);
+    const std::string once = writeSettings(GetParam().file, read);
+    EXPECT_EQ(writeSettings(once, read), once);
+    EXPECT_EQ(parseSettings(once), read);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SaveIsStable,
+    testing::Values(StableCase{"unclosed_section_line", "[SYSTEM\r\nPORT=6000\r\n", 6000},
+                    StableCase{"unclosed_section_before_key_only", "[;\n1=", 5000},
+                    StableCase{"blank_line_before_first_comment", "\n; note\n[SYSTEM]\nPORT=1\n", 1},
+                    StableCase{"comment_then_key_without_section", "\n;\nE=", 5000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace zqn::settings
