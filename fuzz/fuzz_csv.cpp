@@ -1,0 +1,173 @@
+// Input: the bytes of a CSV file, as a user may have edited it.
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "discovery/device_list.h"
+#include "fuzz_check.h"
+#include "record_oracle.h"
+#include "report/list_page.h"
+#include "text/line_list.h"
+
+namespace {
+
+using zqn::discovery::DeviceList;
+using zqn::discovery::Sighting;
+using zqn::fuzz::isMacLike;
+
+constexpr std::string_view kIp = "192.168.1.20";
+constexpr std::string_view kStamp = "2024/05/01 09:15:30";
+
+// Each line followed by CR LF, except that a file whose last line had no break keeps it so.
+std::string savedForm(const zqn::text::Lines& lines, bool lastLineUnterminated)
+{
+    std::string text;
+    for (const auto& line : lines)
+        text.append(line).append("\r\n");
+    if (lastLineUnterminated && !text.empty())
+        text.resize(text.size() - 2);
+    return text;
+}
+
+std::vector<std::string_view> splitAtCrLf(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const std::size_t end = text.find("\r\n");
+        if (end == std::string_view::npos) {
+            lines.push_back(text);
+            break;
+        }
+        lines.push_back(text.substr(0, end));
+        text.remove_prefix(end + 2);
+    }
+    return lines;
+}
+
+std::string portSuffix(int httpPort)
+{
+    return httpPort == 80 ? std::string() : ":" + std::to_string(httpPort);
+}
+
+// macOfLine: the MAC text the monitor itself last wrote at the head of a line, by index.
+void checkRows(const DeviceList& list, const std::map<std::size_t, std::string>& macOfLine, int httpPort)
+{
+    const std::string rows = zqn::report::rowBlock(list, kStamp, httpPort);
+    FUZZ_CHECK(rows.ends_with("\r\n"));
+    const auto lines = splitAtCrLf(rows);
+
+    // A listing ends at the first line whose readable part holds no comma.
+    std::size_t listed = 0;
+    while (listed < list.count()
+           && zqn::text::readableLine(list.line(listed)).find(',') != std::string_view::npos)
+        ++listed;
+    FUZZ_CHECK(lines.size() == 1 + 3 + 5 * listed + 1);
+    FUZZ_CHECK(lines.front() == std::string("<TR><TD colspan=6 align=right>").append(kStamp).append("</TD></TR>"));
+    FUZZ_CHECK(lines.back() == "<TR><TD colspan=6 align=right>\x81\x40</TD></TR>");
+
+    for (std::size_t i = 0; i < listed; ++i) {
+        const std::string_view first = lines[4 + 5 * i];
+        const std::string rowStart = std::string("<TR align=center bgcolor=") + (i % 2 == 0 ? "#F4FFFF" : "#F8FFFF")
+                                     + "><TD>" + std::to_string(i + 1) + "</TD><TD align=left>\x81\x40";
+        FUZZ_CHECK(first.starts_with(rowStart));
+        FUZZ_CHECK(lines[4 + 5 * i + 4] == "</TD></FORM></TR>");
+
+        const auto recorded = macOfLine.find(i);
+        if (recorded == macOfLine.end())
+            continue;
+        // The name before it may hold anything, but nothing after the MAC cell's start.
+        const std::string_view cell = first.substr(first.rfind("</TD><TD>") + 9);
+        FUZZ_CHECK(cell == recorded->second);
+        FUZZ_CHECK(isMacLike(cell));
+        const std::string address = std::string(kIp) + portSuffix(httpPort);
+        FUZZ_CHECK(lines[4 + 5 * i + 1] == "</TD><TD align=left>" + address + "</TD><TD>");
+        FUZZ_CHECK(lines[4 + 5 * i + 3].starts_with(R"(<FORM method="POST" target=_blank action=http://)" + address
+                                                    + R"(><INPUT TYPE="submit" VALUE=")"));
+    }
+}
+
+// Keeps what each path received; fails the page path when asked to.
+class MemorySink : public zqn::report::FileSink {
+public:
+    explicit MemorySink(bool pageFails) : pageFails_(pageFails) {}
+    bool replace(std::string_view path, std::string_view bytes) override
+    {
+        if (pageFails_ && path == "zqnlist.htm")
+            return false;
+        files[std::string(path)] = std::string(bytes);
+        return true;
+    }
+    std::map<std::string, std::string> files;
+
+private:
+    bool pageFails_;
+};
+
+// One page write holds the head block, the row block and the tail block, and the list's own
+// text as the CSV file, also when the page cannot be written.
+void checkPageWrite(const DeviceList& list)
+{
+    static const auto blocks = zqn::report::buildBlocks(zqn::report::defaultTemplate(), 10, "zqnlist.htm", "ZQN LIST");
+    for (const bool pageFails : {false, true}) {
+        MemorySink sink(pageFails);
+        const auto outcome =
+            zqn::report::writeListPage(blocks, list, {kStamp, 8080, "zqnlist.htm", "zqnlist.csv"}, sink);
+        FUZZ_CHECK(outcome.pageFailed == pageFails);
+        FUZZ_CHECK(!outcome.csvFailed);
+        FUZZ_CHECK(sink.files["zqnlist.csv"] == list.text());
+        if (!pageFails)
+            FUZZ_CHECK(sink.files["zqnlist.htm"]
+                       == zqn::report::pageText(blocks, zqn::report::rowBlock(list, kStamp, 8080)));
+        FUZZ_CHECK(sink.files.size() == (pageFails ? 1u : 2u));
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const bool lastLineUnterminated = !bytes.empty() && bytes.back() != '\r' && bytes.back() != '\n';
+
+    DeviceList list;
+    list.load(bytes);
+    for (const auto& line : list.lines())
+        FUZZ_CHECK(line.find_first_of("\r\n") == std::string::npos);
+    FUZZ_CHECK(list.text() == savedForm(list.lines(), lastLineUnterminated));
+    if (zqn::fuzz::hasOnlyCrLfBreaks(bytes))
+        FUZZ_CHECK(list.text() == bytes);
+    zqn::fuzz::checkRoundTrip(list);
+    checkRows(list, {}, 80);
+
+    // Sightings of devices the file already names (whatever MAC-like text a line starts with,
+    // the short forms of a small count included), then of a few the file may not hold.
+    std::vector<std::string> macs;
+    for (std::size_t i = 0; i < list.count() && macs.size() < 8; ++i) {
+        const std::string key = list.line(i).substr(0, 17);
+        if (isMacLike(key))
+            macs.push_back(key);
+    }
+    for (const char* mac : {"0A:1B:2C:3D:4E:5F", "FF:FF:FF:00:12:34", "0A:1B:2C:3D::", "0A:1B:2C:3D:4E:5F"})
+        macs.emplace_back(mac);
+
+    zqn::fuzz::RecordOracle oracle;
+    oracle.reset(list.lines());
+    std::map<std::size_t, std::string> macOfLine;
+    for (std::size_t i = 0; i < macs.size(); ++i) {
+        const std::string time = "10:00:0" + std::to_string(i % 10);
+        const auto result = oracle.record(list, Sighting{macs[i], std::string(kIp), "2024/05/02", time}, false);
+        macOfLine[result.index] = macs[i];
+    }
+    oracle.checkSame(list);
+    FUZZ_CHECK(list.text() == savedForm(list.lines(), lastLineUnterminated));
+    zqn::fuzz::checkRoundTrip(list);
+
+    checkRows(list, macOfLine, 80);
+    checkRows(list, macOfLine, 8080);
+    checkPageWrite(list);
+    return 0;
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "discovery/device_list.h"
+#include "fuzz_check.h"
+#include "text/line_list.h"
+
+namespace zqn::fuzz {
+
+// Follows the device list the slow way it is defined: a plain top-down scan for the first line
+// whose first 17 bytes equal the MAC text. The list itself finds that line through an index
+// that an update can invalidate, which is what this cross-checks after every record.
+class RecordOracle {
+public:
+    void reset(const text::Lines& lines) { lines_ = lines; }
+
+    // Records the sighting into the list and checks the result against the scan. With
+    // keysUnique (a list that started empty), a 17-byte MAC text must key exactly one line.
+    discovery::DeviceList::RecordResult record(discovery::DeviceList& list,
+                                               const discovery::Sighting& sighting, bool keysUnique)
+    {
+        FUZZ_CHECK(list.count() == lines_.size());
+        std::size_t first = lines_.size();
+        std::size_t matches = 0;
+        for (std::size_t i = 0; i < lines_.size(); ++i) {
+            if (std::string_view(lines_[i]).substr(0, 17) != sighting.mac)
+                continue;
+            if (first == lines_.size())
+                first = i;
+            ++matches;
+            if (!keysUnique)
+                break;
+        }
+
+        const auto result = list.record(sighting);
+        const std::string head = sighting.mac + ',' + sighting.ip + ',' + sighting.date + ',' + sighting.time;
+
+        if (first == lines_.size()) {
+            FUZZ_CHECK(result.appended);
+            FUZZ_CHECK(result.index == lines_.size());
+            FUZZ_CHECK(list.count() == lines_.size() + 1);
+            FUZZ_CHECK(list.line(result.index) == head + ",noname");
+            lines_.push_back(list.line(result.index));
+        } else {
+            FUZZ_CHECK(!result.appended);
+            FUZZ_CHECK(result.index == first);
+            FUZZ_CHECK(list.count() == lines_.size());
+            const std::string& updated = list.line(first);
+            FUZZ_CHECK(std::string_view(updated).substr(0, head.size()) == head);
+            checkKeptTail(lines_[first], std::string_view(updated).substr(head.size()));
+            lines_[first] = updated;
+        }
+        if (keysUnique && sighting.mac.size() == 17)
+            FUZZ_CHECK(matches <= 1);
+        return result;
+    }
+
+    // Whatever record did to lines other than the one it reported shows up here.
+    void checkSame(const discovery::DeviceList& list) const { FUZZ_CHECK(list.lines() == lines_); }
+
+private:
+    // The old line from 14 bytes after its first "/" (from byte 14 without one) is kept, at most
+    // 255 bytes of it; the list may stop one byte short so as not to split a double-byte character.
+    static void checkKeptTail(std::string_view oldLine, std::string_view kept)
+    {
+        const std::size_t slash = oldLine.find('/');
+        const std::size_t start = slash == std::string_view::npos ? 14 : slash + 15;
+        const std::string_view tail = start < oldLine.size() ? oldLine.substr(start) : std::string_view();
+        FUZZ_CHECK(tail.substr(0, kept.size()) == kept);
+        if (tail.size() <= 255)
+            FUZZ_CHECK(kept.size() == tail.size());
+        else
+            FUZZ_CHECK(kept.size() == 255 || kept.size() == 254);
+    }
+
+    text::Lines lines_;
+};
+
+// A list that holds no CR or LF inside a line must load back from its own text unchanged.
+inline void checkRoundTrip(const discovery::DeviceList& list)
+{
+    discovery::DeviceList reloaded;
+    const std::string saved = list.text();
+    reloaded.load(saved);
+    FUZZ_CHECK(reloaded.lines() == list.lines());
+    FUZZ_CHECK(reloaded.text() == saved);
+}
+
+} // namespace zqn::fuzz
