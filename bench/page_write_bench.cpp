@@ -12,18 +12,20 @@
 namespace zqn::bench {
 namespace {
 
-constexpr std::size_t kDevices = 10'000;
 constexpr std::string_view kStamp = "2024/05/01 09:15:30";
 
-// A page write of 10,000 devices and the bytes it produces, for writing them again plainly.
+// A page write of a list of that many devices and the bytes it produces, for writing them again
+// plainly.
 struct PageWriteSetup {
+    explicit PageWriteSetup(std::size_t deviceCount) : devices(deviceListOf(deviceCount)) {}
+
     QTemporaryDir folder;
     std::string htmlPath = (folder.path() + "/zqnlist.htm").toStdString();
     std::string csvPath = (folder.path() + "/zqnlist.csv").toStdString();
     std::string plainPath = (folder.path() + "/plain.bin").toStdString();
     std::string ofstreamPath = (folder.path() + "/ofstream.bin").toStdString();
     report::PageBlocks blocks = report::buildBlocks(report::defaultTemplate(), 10, "zqnlist.htm", "ZQN LIST");
-    discovery::DeviceList devices = deviceListOf(kDevices);
+    discovery::DeviceList devices;
     report::PageWrite write{kStamp, 80, htmlPath, csvPath};
     std::string page = report::pageText(blocks, report::rowBlock(devices, kStamp, 80));
     std::string csv = devices.text();
@@ -50,50 +52,50 @@ struct PageWriteSetup {
 
 void renderPage(benchmark::State& state)
 {
-    const PageWriteSetup setup;
+    const PageWriteSetup setup(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state)
         benchmark::DoNotOptimize(report::pageText(setup.blocks, report::rowBlock(setup.devices, kStamp, 80)));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * setup.page.size()));
 }
-BENCHMARK(renderPage)->Unit(benchmark::kMillisecond);
+BENCHMARK(renderPage)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
 void pageAndCsvWrite(benchmark::State& state)
 {
-    const PageWriteSetup setup;
+    const PageWriteSetup setup(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         if (!setup.writePage())
             state.SkipWithError("page write failed");
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * setup.joined.size()));
 }
-BENCHMARK(pageAndCsvWrite)->Unit(benchmark::kMillisecond);
+BENCHMARK(pageAndCsvWrite)->Arg(10'000)->Unit(benchmark::kMillisecond);
 
 void plainReplaceOfTheSameTwoFiles(benchmark::State& state)
 {
-    const PageWriteSetup setup;
+    const PageWriteSetup setup(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state)
         setup.replacePlainly();
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * setup.joined.size()));
 }
-BENCHMARK(plainReplaceOfTheSameTwoFiles)->Unit(benchmark::kMillisecond);
+BENCHMARK(plainReplaceOfTheSameTwoFiles)->Arg(10'000)->Unit(benchmark::kMillisecond);
 
 void plainReplaceOfOneFile(benchmark::State& state)
 {
-    const PageWriteSetup setup;
+    const PageWriteSetup setup(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state)
         setup.replaceOneFile();
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * setup.joined.size()));
 }
-BENCHMARK(plainReplaceOfOneFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(plainReplaceOfOneFile)->Arg(10'000)->Unit(benchmark::kMillisecond);
 
 void plainOfstreamWrite(benchmark::State& state)
 {
-    const PageWriteSetup setup;
+    const PageWriteSetup setup(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state)
         setup.writeOfstream();
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * setup.joined.size()));
 }
-BENCHMARK(plainOfstreamWrite)->Unit(benchmark::kMillisecond);
+BENCHMARK(plainOfstreamWrite)->Arg(10'000)->Unit(benchmark::kMillisecond);
 
 // The page write and the plain replaces of the same bytes taken in turn in every iteration, so
 // that the ratios are measured under the same disk and machine load. The ofstream write stays out:
@@ -101,7 +103,7 @@ BENCHMARK(plainOfstreamWrite)->Unit(benchmark::kMillisecond);
 void pageWriteAgainstPlainWrites(benchmark::State& state)
 {
     using Clock = std::chrono::steady_clock;
-    const PageWriteSetup setup;
+    const PageWriteSetup setup(static_cast<std::size_t>(state.range(0)));
     Clock::duration page{}, twoFiles{}, oneFile{};
     const auto timed = [](Clock::duration& total, const auto& work) {
         const auto start = Clock::now();
@@ -130,7 +132,7 @@ void pageWriteAgainstPlainWrites(benchmark::State& state)
     state.counters["ratio_vs_one_file"] = ms(page) / ms(oneFile);
     state.counters["bytes"] = static_cast<double>(setup.joined.size());
 }
-BENCHMARK(pageWriteAgainstPlainWrites)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(pageWriteAgainstPlainWrites)->Arg(10'000)->Arg(100'000)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace zqn::bench

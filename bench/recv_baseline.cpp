@@ -1,0 +1,175 @@
+// Receive baseline: the plainest loop that reads announcement datagrams off a UDP port, with the
+// same kernel receive buffer the monitor asks for. What it receives of a burst is what any
+// single-threaded reader could have had; the monitor's share of that is the figure of interest.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// As the monitor's listener asks; the kernel grants it only up to net.core.rmem_max.
+constexpr int kSocketReceiveBufferBytes = 4 * 1024 * 1024;
+constexpr std::size_t kShortFormLength = 182;
+constexpr std::size_t kMacOffset = 14;
+constexpr std::size_t kMacLength = 6;
+
+struct Options {
+    unsigned port = 0;
+    std::uint64_t expect = 0;   // stop after this many datagrams; 0: only silence stops
+    double silenceSeconds = 2;  // stop after this long without a datagram, once one arrived
+    double firstWaitSeconds = 30; // give up if nothing arrives at all within this
+    double mostSeconds = 120;     // a sender that never stops cannot keep the loop going
+};
+
+[[noreturn]] void usage(const char* why)
+{
+    std::fprintf(stderr,
+                 "zqn-recv-baseline: %s\n"
+                 "usage: zqn-recv-baseline --port P [--expect N] [--silence S] [--first-wait S] [--most S]\n"
+                 "Binds 0.0.0.0:P with a 4 MiB receive buffer, reads datagrams until N have arrived or S\n"
+                 "seconds pass without one, and prints how many arrived and how many distinct MACs they\n"
+                 "carried; never runs longer than --most seconds (default 120). Prints 'listening' once\n"
+                 "bound.\n",
+                 why);
+    std::exit(2);
+}
+
+Options parse(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (i + 1 >= argc)
+            usage("every option takes a value");
+        const char* value = argv[++i];
+        char* end = nullptr;
+        errno = 0;
+        if (arg == "--port")
+            o.port = static_cast<unsigned>(std::strtoul(value, &end, 10));
+        else if (arg == "--expect")
+            o.expect = std::strtoull(value, &end, 10);
+        else if (arg == "--silence")
+            o.silenceSeconds = std::strtod(value, &end);
+        else if (arg == "--first-wait")
+            o.firstWaitSeconds = std::strtod(value, &end);
+        else if (arg == "--most")
+            o.mostSeconds = std::strtod(value, &end);
+        else
+            usage("unknown option");
+        if (errno != 0 || end == value || *end != '\0')
+            usage("bad number");
+    }
+    if (o.port == 0 || o.port > 0xFFFF)
+        usage("--port must be 1-65535");
+    if (o.silenceSeconds <= 0 || o.firstWaitSeconds <= 0 || o.mostSeconds <= 0)
+        usage("waits must be positive");
+    return o;
+}
+
+// The six MAC octets as one number: offsets 14-19, or FF FF FF 00 and offsets 4-5 for the short
+// form. Only for counting distinct senders; no filtering, as the receive cost is what is measured.
+std::uint64_t macKeyOf(const unsigned char* bytes, std::size_t length)
+{
+    std::uint64_t key = 0;
+    if (length == kShortFormLength)
+        return (std::uint64_t{0xFFFFFF00} << 16) | (std::uint64_t{bytes[4]} << 8) | bytes[5];
+    for (std::size_t i = 0; i < kMacLength; ++i)
+        key = (key << 8) | (kMacOffset + i < length ? bytes[kMacOffset + i] : 0);
+    return key;
+}
+
+int millisecondsLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::max<long long>(left, 0));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const Options options = parse(argc, argv);
+
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        std::perror("socket");
+        return 1;
+    }
+    int wanted = kSocketReceiveBufferBytes;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(static_cast<std::uint16_t>(options.port));
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        std::perror("bind");
+        return 1;
+    }
+    int granted = 0;
+    socklen_t grantedSize = sizeof granted;
+    ::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &grantedSize);
+    std::printf("listening on port %u, receive buffer %d bytes\n", options.port, granted);
+    std::fflush(stdout);
+
+    std::vector<std::uint64_t> macs;
+    macs.reserve(options.expect > 0 ? options.expect : 1 << 20);
+    unsigned char buffer[65536];
+    std::uint64_t received = 0;
+    Clock::time_point first{}, last{};
+    const auto seconds = [](double s) {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+    };
+    const auto silence = seconds(options.silenceSeconds);
+    const auto hardStop = Clock::now() + seconds(options.mostSeconds);
+    auto deadline = std::min(Clock::now() + seconds(options.firstWaitSeconds), hardStop);
+    bool overrun = false;
+
+    while ((options.expect == 0 || received < options.expect) && !overrun) {
+        pollfd ready{fd, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, millisecondsLeft(deadline));
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled <= 0)
+            break; // silence (or a poll failure, which ends the count the same way)
+        while (options.expect == 0 || received < options.expect) {
+            sockaddr_in from{};
+            socklen_t fromSize = sizeof from;
+            const ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
+            if (n < 0)
+                break; // drained (EAGAIN) or a failed receive; poll again
+            last = Clock::now();
+            if (received == 0)
+                first = last;
+            ++received;
+            macs.push_back(macKeyOf(buffer, static_cast<std::size_t>(n)));
+            if (last > hardStop) {
+                overrun = true;
+                break;
+            }
+        }
+        if (received > 0)
+            deadline = std::min(last + silence, hardStop);
+    }
+    ::close(fd);
+
+    std::sort(macs.begin(), macs.end());
+    const auto distinct = static_cast<std::uint64_t>(std::unique(macs.begin(), macs.end()) - macs.begin());
+    const double spread = std::chrono::duration<double>(last - first).count();
+    std::printf("received %llu datagrams, %llu distinct MACs, first to last %.3f s\n",
+                static_cast<unsigned long long>(received), static_cast<unsigned long long>(distinct), spread);
+    return 0;
+}
