@@ -18,13 +18,27 @@ namespace {
 // QTimer takes a signed 32-bit count of milliseconds.
 constexpr int kLongestIntervalSeconds = std::numeric_limits<int>::max() / 1000;
 
-text::LocalDateTime systemNow()
-{
-    const QDateTime now = QDateTime::currentDateTime();
-    const QDate d = now.date();
-    const QTime t = now.time();
-    return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
-}
+// The local time changes its text once a second; working it out costs a time-zone lookup, too
+// much to pay for every datagram of a flood.
+class SystemClock {
+public:
+    text::LocalDateTime operator()()
+    {
+        const qint64 second = QDateTime::currentSecsSinceEpoch();
+        if (second != second_) {
+            second_ = second;
+            const QDateTime now = QDateTime::fromSecsSinceEpoch(second);
+            const QDate d = now.date();
+            const QTime t = now.time();
+            local_ = {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
+        }
+        return local_;
+    }
+
+private:
+    qint64 second_ = -1;
+    text::LocalDateTime local_;
+};
 
 QString messageOf(const std::exception& e)
 {
@@ -37,7 +51,7 @@ MonitorController::MonitorController(Options options, QObject* parent)
     : QObject(parent), options_(std::move(options)), pageTemplate_(report::defaultTemplate())
 {
     if (!options_.clock)
-        options_.clock = systemNow;
+        options_.clock = SystemClock();
     pageTimer_.setTimerType(Qt::PreciseTimer);
     pageTimer_.setInterval(10000);
     connect(&pageTimer_, &QTimer::timeout, this, &MonitorController::onPageTimer);
@@ -202,9 +216,14 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
     if (!mac)
         return;
     const text::LocalDateTime t = now();
-    const auto result = devices_.record({std::move(*mac),
-                                         std::string(fromIp.data(), static_cast<std::size_t>(fromIp.size())),
-                                         text::dateText(t), text::timeText(t)});
+    if (t != sightingTime_) {
+        sightingTime_ = t;
+        sighting_.date = text::dateText(t);
+        sighting_.time = text::timeText(t);
+    }
+    sighting_.mac = std::move(*mac);
+    sighting_.ip.assign(fromIp.data(), static_cast<std::size_t>(fromIp.size()));
+    const auto result = devices_.record(sighting_);
     const int row = static_cast<int>(result.index);
     if (result.appended)
         emit deviceAppended(row);

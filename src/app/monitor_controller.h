@@ -98,6 +98,8 @@ private:
     text::Lines pageTemplate_;
     report::PageBlocks blocks_;
     QTimer pageTimer_;
+    discovery::Sighting sighting_; // reused: its date and time texts change once a second
+    text::LocalDateTime sightingTime_;
     State state_ = State::Stopped;
     QString statusText_;
     QString updateTime_;

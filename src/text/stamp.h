@@ -12,6 +12,8 @@ struct LocalDateTime {
     int hour = 0;
     int minute = 0;
     int second = 0;
+
+    bool operator==(const LocalDateTime&) const = default;
 };
 
 // The clock is injected so that every stamped output can be fixed in tests.
