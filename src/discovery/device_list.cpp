@@ -159,9 +159,13 @@ void DeviceList::load(std::string_view bytes)
 
 std::string DeviceList::text() const
 {
-    std::string out = text::joinLines(lines_);
-    if (lastLineUnterminated_ && !out.empty())
-        out.resize(out.size() - text::kLineBreak.size());
+    std::size_t size = 0;
+    for (const auto& line : lines_)
+        size += line.size() + text::kLineBreak.size();
+    std::string out;
+    out.reserve(size);
+    for (std::size_t i = 0; i < lines_.size(); ++i)
+        out.append(lines_[i]).append(lineBreakAfter(i));
     return out;
 }
 

@@ -41,6 +41,12 @@ public:
     // whose last line had no break keeps writing its last line without one.
     std::string text() const;
 
+    // What follows line index in the CSV file: CR LF, or nothing after a last line that had none.
+    std::string_view lineBreakAfter(std::size_t index) const
+    {
+        return lastLineUnterminated_ && index + 1 == lines_.size() ? std::string_view() : text::kLineBreak;
+    }
+
     std::size_t count() const { return lines_.size(); }
     const std::string& line(std::size_t index) const { return lines_[index]; }
     const text::Lines& lines() const { return lines_; }

@@ -141,8 +141,10 @@ void appendDeviceRow(std::string& out, const DeviceFields& fields, std::size_t i
     out.append(kRowEnd).append(kLineBreak);
 }
 
+// spill(out) runs after every row, so that a streaming writer can pass on what has gathered.
+template <typename Spill>
 void appendRowBlock(std::string& out, const discovery::DeviceList& devices, std::string_view stamp,
-                    std::string_view portSuffix)
+                    std::string_view portSuffix, Spill spill)
 {
     out.append(kStampRowStart).append(stamp).append(kStampRowEnd).append(kLineBreak);
     out.append(kHeaderRow);
@@ -153,30 +155,75 @@ void appendRowBlock(std::string& out, const discovery::DeviceList& devices, std:
         if (!fields)
             break;
         appendDeviceRow(out, *fields, i, portSuffix);
+        spill(out);
     }
     out.append(kStampRowStart).append(kIdeographicSpace).append(kStampRowEnd).append(kLineBreak);
 }
 
-std::string renderPage(const PageBlocks& blocks, const discovery::DeviceList& devices, std::string_view stamp,
-                       int httpPort)
+// Gathers a file's text in a buffer of bounded size and passes it on whenever it is full: the
+// page and the CSV of a large list are never held whole.
+class BufferedWriter {
+public:
+    static constexpr std::size_t kBufferBytes = 256 * 1024;
+
+    explicit BufferedWriter(ByteSink& sink) : sink_(sink) { buffer_.reserve(kBufferBytes + 8 * 1024); }
+    std::string& buffer() { return buffer_; }
+    void spillIfFull()
+    {
+        if (buffer_.size() >= kBufferBytes)
+            spill();
+    }
+    void spill()
+    {
+        if (!buffer_.empty())
+            sink_.write(buffer_);
+        buffer_.clear();
+    }
+
+private:
+    ByteSink& sink_;
+    std::string buffer_;
+};
+
+void writePage(ByteSink& sink, const PageBlocks& blocks, const discovery::DeviceList& devices,
+               std::string_view stamp, int httpPort)
 {
     const PortSuffix portSuffix(httpPort);
-    std::string page;
-    page.reserve(blocks.head.size() + rowBlockSizeEstimate(devices, stamp, portSuffix.text()) + blocks.tail.size());
-    page.append(blocks.head);
-    appendRowBlock(page, devices, stamp, portSuffix.text());
-    page.append(blocks.tail);
-    return page;
+    sink.write(blocks.head);
+    BufferedWriter writer(sink);
+    appendRowBlock(writer.buffer(), devices, stamp, portSuffix.text(), [&](std::string&) { writer.spillIfFull(); });
+    writer.spill();
+    sink.write(blocks.tail);
+}
+
+void writeCsv(ByteSink& sink, const discovery::DeviceList& devices)
+{
+    BufferedWriter writer(sink);
+    for (std::size_t i = 0; i < devices.count(); ++i) {
+        writer.buffer().append(devices.line(i)).append(devices.lineBreakAfter(i));
+        writer.spillIfFull();
+    }
+    writer.spill();
 }
 
 } // namespace
+
+bool FileSink::replaceWith(std::string_view path, const std::function<void(ByteSink&)>& produce)
+{
+    struct Gather final : ByteSink {
+        std::string bytes;
+        void write(std::string_view piece) override { bytes.append(piece); }
+    } gathered;
+    produce(gathered);
+    return replace(path, gathered.bytes);
+}
 
 std::string rowBlock(const discovery::DeviceList& devices, std::string_view stamp, int httpPort)
 {
     const PortSuffix portSuffix(httpPort);
     std::string rows;
     rows.reserve(rowBlockSizeEstimate(devices, stamp, portSuffix.text()));
-    appendRowBlock(rows, devices, stamp, portSuffix.text());
+    appendRowBlock(rows, devices, stamp, portSuffix.text(), [](std::string&) {});
     return rows;
 }
 
@@ -206,11 +253,13 @@ WriteOutcome writeListPage(const PageBlocks& blocks, const discovery::DeviceList
                            const PageWrite& write, FileSink& sink)
 {
     WriteOutcome outcome;
-    if (!write.htmlPath.empty())
-        outcome.pageFailed = !sink.replace(write.htmlPath, renderPage(blocks, devices, write.stamp, write.httpPort));
+    if (!write.htmlPath.empty()) {
+        outcome.pageFailed = !sink.replaceWith(
+            write.htmlPath, [&](ByteSink& out) { writePage(out, blocks, devices, write.stamp, write.httpPort); });
+    }
     // The CSV file holds every line, also those after a line that ended the listing.
     if (!write.csvPath.empty())
-        outcome.csvFailed = !sink.replace(write.csvPath, devices.text());
+        outcome.csvFailed = !sink.replaceWith(write.csvPath, [&](ByteSink& out) { writeCsv(out, devices); });
     return outcome;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -8,11 +9,21 @@
 
 namespace zqn::report {
 
-// Where the page writer's files go; replaces the file at path with bytes, or returns false.
+// Takes a file's bytes piece by piece.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    virtual void write(std::string_view bytes) = 0;
+};
+
+// Where the page writer's files go. A replace either succeeds whole or returns false.
 class FileSink {
 public:
     virtual ~FileSink() = default;
     virtual bool replace(std::string_view path, std::string_view bytes) = 0;
+    // Replaces the file with what produce writes, so that a large file need not be held whole in
+    // memory. By default the pieces are gathered and passed to replace.
+    virtual bool replaceWith(std::string_view path, const std::function<void(ByteSink&)>& produce);
 };
 
 // The table rows for the device lines: the stamp row, the header rows, one five-line row per

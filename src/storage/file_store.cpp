@@ -76,7 +76,7 @@ std::string readFile(std::string_view cp932Path)
     return readFile(nativeName(cp932Path));
 }
 
-void replaceFile(const QString& path, std::string_view bytes)
+void replaceFileWith(const QString& path, const std::function<void(report::ByteSink&)>& produce)
 {
     QSaveFile file(path);
     const auto fail = [&] {
@@ -88,12 +88,29 @@ void replaceFile(const QString& path, std::string_view bytes)
     // only inside commit(), which renames a cut-off temporary file over the target (Qt 6.4).
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         fail();
-    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
-        fail();
-    if (!file.flush())
+
+    struct ToFile final : report::ByteSink {
+        QSaveFile& file;
+        bool failed = false;
+        explicit ToFile(QSaveFile& f) : file(f) {}
+        void write(std::string_view bytes) override
+        {
+            const auto size = static_cast<qint64>(bytes.size());
+            if (!failed && file.write(bytes.data(), size) != size)
+                failed = true;
+        }
+    } out(file);
+    produce(out);
+
+    if (out.failed || !file.flush())
         fail();
     if (!file.commit())
         throw FileError(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString()).toStdString());
+}
+
+void replaceFile(const QString& path, std::string_view bytes)
+{
+    replaceFileWith(path, [bytes](report::ByteSink& out) { out.write(bytes); });
 }
 
 void replaceFile(std::string_view cp932Path, std::string_view bytes)
@@ -103,8 +120,13 @@ void replaceFile(std::string_view cp932Path, std::string_view bytes)
 
 bool FileReplacer::replace(std::string_view cp932Path, std::string_view bytes)
 {
+    return replaceWith(cp932Path, [bytes](report::ByteSink& out) { out.write(bytes); });
+}
+
+bool FileReplacer::replaceWith(std::string_view cp932Path, const std::function<void(report::ByteSink&)>& produce)
+{
     try {
-        replaceFile(cp932Path, bytes);
+        replaceFileWith(nativeName(cp932Path), produce);
         return true;
     } catch (const FileError&) {
         return false;

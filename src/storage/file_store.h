@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -36,12 +37,15 @@ std::string readFile(std::string_view cp932Path);
 // failure at any point leaves the old file whole. Links are followed and mode bits kept.
 // Throws FileError naming the file and the reason.
 void replaceFile(const QString& path, std::string_view bytes);
+// The same with the bytes written piece by piece by produce.
+void replaceFileWith(const QString& path, const std::function<void(report::ByteSink&)>& produce);
 void replaceFile(std::string_view cp932Path, std::string_view bytes);
 
 // The page writer's sink onto the file system.
 class FileReplacer final : public report::FileSink {
 public:
     bool replace(std::string_view cp932Path, std::string_view bytes) override;
+    bool replaceWith(std::string_view cp932Path, const std::function<void(report::ByteSink&)>& produce) override;
 };
 
 } // namespace zqn::storage

@@ -231,3 +231,47 @@ INSTANTIATE_TEST_SUITE_P(
 
 } // namespace
 } // namespace zqn::report
+
+namespace zqn::report {
+namespace {
+
+// A large list is written in pieces; together they must be exactly the page and the CSV text.
+TEST(WriteListPageInPieces, PiecesJoinToThePageAndTheCsv)
+{
+    std::string csv;
+    for (int i = 0; i < 6000; ++i)
+        csv += "02:C3:D7:00:" + std::to_string(10 + i / 100) + ":" + std::to_string(10 + i % 90)
+               + ",10.0.0.1,2024/05/01,09:15:30,\x8E\xF3\x95\x74" + std::to_string(i) + "\r\n";
+    csv += "last line without a break";
+    const auto devices = listOf(csv);
+    const PageBlocks blocks = buildBlocks(defaultTemplate(), 10, "zqnlist.htm", "ZQN LIST");
+
+    struct CountingSink final : FileSink {
+        std::map<std::string, std::pair<std::string, int>> files; // bytes, pieces
+        bool replace(std::string_view, std::string_view) override { return false; }
+        bool replaceWith(std::string_view path, const std::function<void(ByteSink&)>& produce) override
+        {
+            struct Pieces final : ByteSink {
+                std::pair<std::string, int>& file;
+                explicit Pieces(std::pair<std::string, int>& f) : file(f) {}
+                void write(std::string_view bytes) override
+                {
+                    file.first.append(bytes);
+                    ++file.second;
+                }
+            } pieces(files[std::string(path)]);
+            produce(pieces);
+            return true;
+        }
+    } sink;
+
+    const auto outcome = writeListPage(blocks, devices, {kStamp, 8080, "zqnlist.htm", "zqnlist.csv"}, sink);
+    EXPECT_FALSE(outcome.pageFailed || outcome.csvFailed);
+    EXPECT_EQ(sink.files["zqnlist.htm"].first, pageText(blocks, rowBlock(devices, kStamp, 8080)));
+    EXPECT_EQ(sink.files["zqnlist.csv"].first, csv);
+    EXPECT_GT(sink.files["zqnlist.htm"].second, 3) << "a large page is passed on in pieces";
+    EXPECT_GT(sink.files["zqnlist.csv"].second, 1);
+}
+
+} // namespace
+} // namespace zqn::report

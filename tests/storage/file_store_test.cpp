@@ -121,3 +121,25 @@ INSTANTIATE_TEST_SUITE_P(Sizes, FileSizeLimit, testing::Values(std::size_t{2000}
 
 } // namespace
 } // namespace zqn::storage
+
+namespace zqn::storage {
+namespace {
+
+TEST_F(FileStore, PiecesAreWrittenInOrderAndCommittedOnce)
+{
+    replaceFile(path("a.csv"), "old");
+    FileReplacer sink;
+    bool sawOldFileMidway = false;
+    ASSERT_TRUE(sink.replaceWith(cp932(path("a.csv")), [&](report::ByteSink& out) {
+        out.write("one,");
+        sawOldFileMidway = readFile(path("a.csv")) == "old";
+        out.write("two,");
+        out.write("");
+        out.write("three");
+    }));
+    EXPECT_TRUE(sawOldFileMidway) << "the target is replaced only when all pieces are written";
+    EXPECT_EQ(readFile(path("a.csv")), "one,two,three");
+}
+
+} // namespace
+} // namespace zqn::storage
