@@ -44,14 +44,19 @@ std::string_view upToFirstNul(std::string_view bytes)
     return bytes.substr(0, bytes.find('\0'));
 }
 
-// The profile as the parser should see it. Leading blank lines go, so that a first comment stays
-// the file's own comment across saves. A section line without its "]" is closed: left open, the
+// The profile as the parser should see it. Leading blank lines and lines the parser cannot read
+// go, so that a first comment stays the file's own comment across saves. A section line without its "]" is closed: left open, the
 // parser would take the next key into the section's name and every save would add a line.
 std::string parsableProfile(std::string_view bytes)
 {
     bytes = upToFirstNul(bytes);
     std::string out;
     out.reserve(bytes.size() + 16);
+    constexpr std::string_view utf8Signature = SI_UTF8_SIGNATURE;
+    if (bytes.starts_with(utf8Signature)) {
+        out.append(utf8Signature);
+        bytes.remove_prefix(utf8Signature.size());
+    }
     bool leading = true;
     std::size_t start = 0;
     while (start < bytes.size()) {
@@ -65,7 +70,11 @@ std::string parsableProfile(std::string_view bytes)
             --contentEnd;
         const std::string_view content = line.substr(0, contentEnd);
         const std::size_t first = content.find_first_not_of(" \t");
-        if (leading && first == std::string_view::npos)
+        const bool blank = first == std::string_view::npos;
+        // Neither section, entry nor comment: the parser passes over it and a save drops it.
+        const bool unreadable = !blank && content[first] != '[' && !isCommentStart(content[first])
+                                && content.find('=') == std::string_view::npos;
+        if (unreadable || (leading && blank))
             continue;
         leading = false;
         if (first != std::string_view::npos && content[first] == '[' && content.find(']', first) == std::string_view::npos) {

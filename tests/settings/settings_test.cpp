@@ -381,7 +381,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(StableCase{"unclosed_section_line", "[SYSTEM\r\nPORT=6000\r\n", 6000},
                     StableCase{"unclosed_section_before_key_only", "[;\n1=", 5000},
                     StableCase{"blank_line_before_first_comment", "\n; note\n[SYSTEM]\nPORT=1\n", 1},
-                    StableCase{"comment_then_key_without_section", "\n;\nE=", 5000}),
+                    StableCase{"comment_then_key_without_section", "\n;\nE=", 5000},
+                    StableCase{"unreadable_line_before_first_comment", "{\n\n; by hand\r\n[SYSTEM]\r\nPORT=7\r\n", 7}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
