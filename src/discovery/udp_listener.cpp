@@ -26,9 +26,10 @@ constexpr int kSocketReceiveBufferBytes = 4 * 1024 * 1024;
 qsizetype dottedText(quint32 ip, char (&out)[16])
 {
     char* end = out;
+    char* const limit = out + sizeof out; // "255.255.255.255" takes 15
     for (int shift = 24; shift >= 0; shift -= 8) {
-        end = std::to_chars(end, out + sizeof out, (ip >> shift) & 0xFF).ptr;
-        if (shift > 0)
+        end = std::to_chars(end, limit, (ip >> shift) & 0xFF).ptr;
+        if (shift > 0 && end < limit)
             *end++ = '.';
     }
     return end - out;
