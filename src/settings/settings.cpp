@@ -77,8 +77,10 @@ std::string parsableProfile(std::string_view bytes)
         if (unreadable || (leading && blank))
             continue;
         leading = false;
-        if (first != std::string_view::npos && content[first] == '[' && content.find(']', first) == std::string_view::npos) {
-            out.append(content).append("]").append(line.substr(contentEnd));
+        if (!blank && content[first] == '[' && content.find(']', first) == std::string_view::npos) {
+            // Without a name it would close into "[]", the file's unnamed top, which saves differently.
+            if (content.find_first_not_of(" \t", first + 1) != std::string_view::npos)
+                out.append(content).append("]").append(line.substr(contentEnd));
             continue;
         }
         out.append(line);

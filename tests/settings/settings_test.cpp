@@ -382,6 +382,8 @@ INSTANTIATE_TEST_SUITE_P(
                     StableCase{"unclosed_section_before_key_only", "[;\n1=", 5000},
                     StableCase{"blank_line_before_first_comment", "\n; note\n[SYSTEM]\nPORT=1\n", 1},
                     StableCase{"comment_then_key_without_section", "\n;\nE=", 5000},
+                    StableCase{"unclosed_empty_section", "{\n[\n; note]\r\n80\r\n[SYSTEM]\r\nPORT=3\r\n", 3},
+                    StableCase{"empty_section", "[]\r\nX=1\r\n[SYSTEM]\r\nPORT=2\r\n", 2},
                     StableCase{"unreadable_line_before_first_comment", "{\n\n; by hand\r\n[SYSTEM]\r\nPORT=7\r\n", 7}),
     [](const auto& info) { return std::string(info.param.name); });
 
