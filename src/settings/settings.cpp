@@ -57,33 +57,24 @@ std::string parsableProfile(std::string_view bytes)
         out.append(utf8Signature);
         bytes.remove_prefix(utf8Signature.size());
     }
+    // Split as the parser does: a lone CR ends a line too.
     bool leading = true;
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        std::size_t end = bytes.find('\n', start);
-        end = end == std::string_view::npos ? bytes.size() : end + 1;
-        std::string_view line = bytes.substr(start, end - start);
-        start = end;
-
-        std::size_t contentEnd = line.size();
-        while (contentEnd > 0 && (line[contentEnd - 1] == '\n' || line[contentEnd - 1] == '\r'))
-            --contentEnd;
-        const std::string_view content = line.substr(0, contentEnd);
-        const std::size_t first = content.find_first_not_of(" \t");
-        const bool blank = first == std::string_view::npos;
+    for (const std::string& line : text::splitLines(bytes)) {
+        const std::size_t first = line.find_first_not_of(" \t");
+        const bool blank = first == std::string::npos;
         // Neither section, entry nor comment: the parser passes over it and a save drops it.
-        const bool unreadable = !blank && content[first] != '[' && !isCommentStart(content[first])
-                                && content.find('=') == std::string_view::npos;
+        const bool unreadable = !blank && line[first] != '[' && !isCommentStart(line[first])
+                                && line.find('=') == std::string::npos;
         if (unreadable || (leading && blank))
             continue;
         leading = false;
-        if (!blank && content[first] == '[' && content.find(']', first) == std::string_view::npos) {
+        if (!blank && line[first] == '[' && line.find(']', first) == std::string::npos) {
             // Without a name it would close into "[]", the file's unnamed top, which saves differently.
-            if (content.find_first_not_of(" \t", first + 1) != std::string_view::npos)
-                out.append(content).append("]").append(line.substr(contentEnd));
+            if (line.find_first_not_of(" \t", first + 1) != std::string::npos)
+                out.append(line).append("]").append(text::kLineBreak);
             continue;
         }
-        out.append(line);
+        out.append(line).append(text::kLineBreak);
     }
     return out;
 }
