@@ -62,9 +62,9 @@ std::string parsableProfile(std::string_view bytes)
     for (const std::string& line : text::splitLines(bytes)) {
         const std::size_t first = line.find_first_not_of(" \t");
         const bool blank = first == std::string::npos;
-        // Neither section, entry nor comment: the parser passes over it and a save drops it.
+        // Neither section, named entry nor comment: nothing can read it, and a save would move it.
         const bool unreadable = !blank && line[first] != '[' && !isCommentStart(line[first])
-                                && line.find('=') == std::string::npos;
+                                && (line[first] == '=' || line.find('=') == std::string::npos);
         if (unreadable || (leading && blank))
             continue;
         leading = false;

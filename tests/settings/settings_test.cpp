@@ -383,6 +383,8 @@ INSTANTIATE_TEST_SUITE_P(
                     StableCase{"blank_line_before_first_comment", "\n; note\n[SYSTEM]\nPORT=1\n", 1},
                     StableCase{"comment_then_key_without_section", "\n;\nE=", 5000},
                     StableCase{"unclosed_empty_section", "{\n[\n; note]\r\n80\r\n[SYSTEM]\r\nPORT=3\r\n", 3},
+                    StableCase{"lone_cr_ends_an_unclosed_section", "[SYSTEM\rPORT=4\r\n", 4},
+                    StableCase{"entry_without_name", "={\n\n; note\n[SYSTEM]\nPORT=6\n", 6},
                     StableCase{"empty_section", "[]\r\nX=1\r\n[SYSTEM]\r\nPORT=2\r\n", 2},
                     StableCase{"unreadable_line_before_first_comment", "{\n\n; by hand\r\n[SYSTEM]\r\nPORT=7\r\n", 7}),
     [](const auto& info) { return std::string(info.param.name); });
