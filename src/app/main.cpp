@@ -1,5 +1,7 @@
 #include <QTimer>
 
+#include <cstdio>
+
 #include "app/monitor_controller.h"
 #include "app/settings_location.h"
 #include "app/termination_signals.h"
@@ -29,7 +31,11 @@ int main(int argc, char** argv)
         QApplication::exit(0); // quit() would ask the window, which only hides, to close
     };
     QObject::connect(&window, &zqn::ui::MainWindow::exitConfirmed, &app, finish);
-    zqn::app::watchTerminationSignals(&app, finish);
+    zqn::app::watchTerminationSignals(&app, [&] {
+        // A session that logs out waits for nobody to close a message box.
+        zqn::ui::setErrorHandler([](const QString& message) { std::fprintf(stderr, "zqnlist: %s\n", qPrintable(message)); });
+        finish();
+    });
 
     controller.startUp();
     QTimer::singleShot(1, &window, [&] {

@@ -57,3 +57,22 @@ TEST_F(MonitorProcess, HeldPortGivesNoPageWrite)
 }
 
 } // namespace
+
+namespace zqn::e2e {
+namespace {
+
+// At logout nobody answers a message box: a settings file that cannot be written must not keep
+// the program from ending, and the CSV still gets its last write.
+TEST_F(MonitorProcess, SignalEndsEvenWhenTheSettingsFileCannotBeWritten)
+{
+    start();
+    ASSERT_TRUE(eventually([&] { return exists("zqnlist.csv"); }));
+    ASSERT_TRUE(QFile::remove(dir.filePath("zqnlist.Ini")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("zqnlist.Ini"));
+    send(announcement(0x41));
+    terminate(SIGTERM);
+    EXPECT_TRUE(file("zqnlist.csv").contains(macOf(0x41)));
+}
+
+} // namespace
+} // namespace zqn::e2e
