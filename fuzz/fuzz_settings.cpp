@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(spin >= zqn::settings::kMinSaveInterval && spin <= zqn::settings::kMaxSaveInterval);
     Settings atExit = read;
     atExit.saveInterval = spin;
-    FUZZ_CHECK(zqn::settings::settingsForExit(read, zqn::settings::panelFieldsFor(read)) == atExit);
+    FUZZ_CHECK(zqn::settings::withPanelFields(read, zqn::settings::panelFieldsFor(read)) == atExit);
 
     // Settings other than those in the file, with texts taken raw from the input's thirds: line
     // breaks, brackets, "=", comment marks, blanks and NUL bytes must not reach other keys.

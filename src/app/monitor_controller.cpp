@@ -71,16 +71,16 @@ void MonitorController::startUp()
     setStatus(text::messages::kStopped);
 
     try {
-        if (storage::isRegularFile(options_.settingsPath))
-            settings_ = settings::parseSettings(storage::readFile(options_.settingsPath));
+        if (const auto bytes = storage::readExistingFile(options_.settingsPath))
+            settings_ = settings::parseSettings(*bytes);
     } catch (const std::exception& e) {
         emit errorRaised(messageOf(e));
     }
 
     devices_.clear();
     try {
-        if (storage::isRegularFile(settings_.csvPath))
-            devices_.load(storage::readFile(settings_.csvPath));
+        if (const auto bytes = storage::readExistingFile(settings_.csvPath))
+            devices_.load(*bytes);
     } catch (const std::exception&) {
         settings_.autoStart = false;
         setStatus(text::messages::kCsvUnreadable);
@@ -88,15 +88,12 @@ void MonitorController::startUp()
     emit devicesReset();
 
     try {
-        if (storage::isRegularFile(options_.templatePath))
-            pageTemplate_ = text::splitLines(storage::readFile(options_.templatePath));
+        if (const auto bytes = storage::readExistingFile(options_.templatePath))
+            pageTemplate_ = text::splitLines(*bytes);
     } catch (const std::exception& e) {
         emit errorRaised(messageOf(e));
     }
     rebuildBlocks();
-
-    if (!listener_.setLocalPort(0))
-        emit errorRaised(listener_.errorString());
 }
 
 void MonitorController::runDeferredStart()
@@ -110,14 +107,14 @@ void MonitorController::start()
     if (!canStart())
         return;
 
-    if (storage::isRegularFile(settings_.csvPath)) {
-        try {
-            devices_.load(storage::readFile(settings_.csvPath));
-        } catch (const std::exception& e) {
-            emit errorRaised(messageOf(e));
-            return;
+    try {
+        if (const auto bytes = storage::readExistingFile(settings_.csvPath)) {
+            devices_.load(*bytes);
+            emit devicesReset();
         }
-        emit devicesReset();
+    } catch (const std::exception& e) {
+        emit errorRaised(messageOf(e));
+        return;
     }
 
     pageTimer_.setInterval(1); // the first page follows Start at once
@@ -185,11 +182,10 @@ bool MonitorController::shutDown(const settings::PanelFields& fields)
         writeLastPage();
     pageTimer_.stop();
 
-    const settings::Settings toWrite = settings::settingsForExit(settings_, fields);
+    const settings::Settings toWrite = settings::withPanelFields(settings_, fields);
     std::string existing;
     try {
-        if (storage::isRegularFile(options_.settingsPath))
-            existing = storage::readFile(options_.settingsPath);
+        existing = storage::readExistingFile(options_.settingsPath).value_or(std::string());
     } catch (const std::exception&) {
         // Written afresh; the write below reports a file that cannot be written.
     }

@@ -288,7 +288,7 @@ PanelFields panelFieldsFor(const Settings& settings)
                        spinValueFor(settings.saveInterval)};
 }
 
-Settings settingsForExit(const Settings& record, const PanelFields& fields)
+Settings withPanelFields(const Settings& record, const PanelFields& fields)
 {
     const Settings defaults;
     Settings settings = record;

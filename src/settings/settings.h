@@ -52,8 +52,8 @@ int spinValueFor(int saveInterval);
 // The panel's fields filled from the record.
 PanelFields panelFieldsFor(const Settings& settings);
 
-// The record to write at exit: the record with the panel's three numbers; a field that is not a
-// whole decimal number gives 5000 or 80.
-Settings settingsForExit(const Settings& record, const PanelFields& fields);
+// The record with the panel's three numbers, as Apply takes them and exit writes them; a field
+// that is not a whole decimal number gives 5000 or 80.
+Settings withPanelFields(const Settings& record, const PanelFields& fields);
 
 } // namespace zqn::settings

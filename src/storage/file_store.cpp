@@ -76,6 +76,20 @@ std::string readFile(std::string_view cp932Path)
     return readFile(nativeName(cp932Path));
 }
 
+std::optional<std::string> readExistingFile(const QString& path)
+{
+    if (!isRegularFile(path))
+        return std::nullopt;
+    return readFile(path);
+}
+
+std::optional<std::string> readExistingFile(std::string_view cp932Path)
+{
+    if (cp932Path.empty())
+        return std::nullopt;
+    return readExistingFile(nativeName(cp932Path));
+}
+
 void replaceFileWith(const QString& path, const std::function<void(report::ByteSink&)>& produce)
 {
     QSaveFile file(path);

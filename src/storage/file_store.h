@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -32,6 +33,10 @@ bool isRegularFile(std::string_view cp932Path);
 // The whole file, byte for byte. Throws FileError "ファイル %s は開けません" when it cannot be read.
 std::string readFile(const QString& path);
 std::string readFile(std::string_view cp932Path);
+
+// The whole file when it is a regular file, nothing when there is none; throws like readFile.
+std::optional<std::string> readExistingFile(const QString& path);
+std::optional<std::string> readExistingFile(std::string_view cp932Path);
 
 // Writes to a temporary file beside the target, flushes it and renames it over the target, so a
 // failure at any point leaves the old file whole. Links are followed and mode bits kept.

@@ -119,18 +119,13 @@ void SettingsPanel::showPanelFields(const settings::PanelFields& fields)
 
 settings::Settings SettingsPanel::editedSettings() const
 {
-    const settings::Settings defaults;
-    const settings::PanelFields fields = panelFields();
     settings::Settings edited;
     edited.autoStart = autoStartBox_->isChecked();
     edited.startHidden = startHiddenBox_->isChecked();
-    edited.udpPort = settings::parseDecimal(fields.udpPort).value_or(defaults.udpPort);
-    edited.httpPort = settings::parseDecimal(fields.httpPort).value_or(defaults.httpPort);
-    edited.saveInterval = fields.saveInterval;
     edited.csvPath = storage::toCp932(csvPathEdit_->text());
     edited.htmlPath = storage::toCp932(htmlPathEdit_->text());
     edited.heading = storage::toCp932(headingEdit_->text());
-    return edited;
+    return settings::withPanelFields(edited, panelFields());
 }
 
 settings::PanelFields SettingsPanel::panelFields() const

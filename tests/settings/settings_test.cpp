@@ -341,7 +341,7 @@ TEST_P(SettingsForExit, TakesThePanelNumbersAndKeepsTheRest)
     expected.udpPort = GetParam().udpPort;
     expected.httpPort = GetParam().httpPort;
     expected.saveInterval = GetParam().saveInterval;
-    EXPECT_EQ(settingsForExit(record, GetParam().fields), expected);
+    EXPECT_EQ(withPanelFields(record, GetParam().fields), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

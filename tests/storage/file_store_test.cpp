@@ -46,6 +46,9 @@ TEST_F(FileStore, RegularFileTestIgnoresFoldersAndEmptyPaths)
     EXPECT_FALSE(isRegularFile(path("html.dat")));
     EXPECT_FALSE(isRegularFile(path("missing")));
     EXPECT_FALSE(isRegularFile(std::string_view()));
+    EXPECT_EQ(readExistingFile(path("html.dat")), std::nullopt);
+    EXPECT_EQ(readExistingFile(path("missing")), std::nullopt);
+    EXPECT_EQ(readExistingFile(std::string_view()), std::nullopt);
 }
 
 TEST_F(FileStore, ReadingAMissingFileNamesIt)
