@@ -1,0 +1,88 @@
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "ui/login_start.h"
+
+namespace zqn::ui {
+namespace {
+
+// Every case gets a configuration folder of its own; QStandardPaths reads the variable on each call.
+class LoginStartTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        previous = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    }
+    void TearDown() override { qputenv("XDG_CONFIG_HOME", previous); }
+
+    QTemporaryDir home;
+    QByteArray previous;
+};
+
+TEST_F(LoginStartTest, TurningOnWritesAnEntryThatStartsThisExecutableAndOffRemovesIt)
+{
+    const QString entryPath = home.filePath(QStringLiteral("autostart/io.github.zqnlist.ZqnList.desktop"));
+    ASSERT_EQ(loginStartEntryPath(), entryPath);
+    EXPECT_FALSE(launchesAtLogin());
+
+    QString error;
+    ASSERT_TRUE(setLaunchAtLogin(true, &error)) << error.toStdString();
+    EXPECT_TRUE(launchesAtLogin());
+    QFile entry(entryPath);
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    const QByteArray text = entry.readAll();
+    EXPECT_TRUE(text.startsWith("[Desktop Entry]\n"));
+    EXPECT_TRUE(text.contains("\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n")) << text.toStdString();
+    entry.close();
+
+    ASSERT_TRUE(setLaunchAtLogin(false, &error)) << error.toStdString();
+    EXPECT_FALSE(launchesAtLogin());
+    EXPECT_FALSE(QFile::exists(entryPath));
+    EXPECT_TRUE(setLaunchAtLogin(false, &error)) << "turning off what is off is no failure";
+}
+
+TEST_F(LoginStartTest, AFolderThatCannotBeMadeIsReportedWithItsPath)
+{
+    // A regular file where the configuration folder should be stops even root.
+    const QString blocker = home.filePath(QStringLiteral("config"));
+    QFile file(blocker);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    qputenv("XDG_CONFIG_HOME", blocker.toLocal8Bit());
+
+    QString error;
+    EXPECT_FALSE(setLaunchAtLogin(true, &error));
+    EXPECT_TRUE(error.startsWith(blocker + QStringLiteral("/autostart: "))) << error.toStdString();
+    EXPECT_FALSE(launchesAtLogin());
+}
+
+struct ExecCase {
+    const char* name;
+    const char* program;
+    const char* execLine;
+};
+
+class ExecLine : public testing::TestWithParam<ExecCase> {};
+
+// Quoted for the command line, then escaped as a string value: a backslash in the path is four.
+TEST_P(ExecLine, RunsExactlyTheProgramPath)
+{
+    const QByteArray entry = loginStartEntry(QString::fromUtf8(GetParam().program));
+    EXPECT_TRUE(entry.contains(QByteArray("\nExec=") + GetParam().execLine + "\n")) << entry.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, ExecLine,
+    testing::Values(ExecCase{"Plain", "/usr/bin/zqnlist", R"("/usr/bin/zqnlist")"},
+                    ExecCase{"Spaces", "/opt/my tools/zqnlist", R"("/opt/my tools/zqnlist")"},
+                    ExecCase{"Reserved", R"(/a"b$c`d\e%f/zqnlist)", R"("/a\\"b\\$c\\`d\\\\e%%f/zqnlist")"},
+                    ExecCase{"LineBreak", "/a\nb/zqnlist", R"("/a\nb/zqnlist")"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace zqn::ui
