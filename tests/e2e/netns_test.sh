@@ -64,16 +64,7 @@ check() {
   fi
 }
 
-# Runs the command every 0.1 s until it succeeds, for at most $1 seconds.
-within() {
-  local seconds=$1 i
-  shift
-  for ((i = 0; i < seconds * 10; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
+source "$(dirname "$0")/../support/within.sh"
 
 csv_exists() { [ -f "$work/zqnlist.csv" ] && [ -f "$work/zqnlist.htm" ]; }
 
