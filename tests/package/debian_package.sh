@@ -12,7 +12,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/zqnlist"
-tar -C "$source" --exclude=./.git --exclude=./build --exclude='./build-*' --exclude=./.cache -cf - . |
+tar -C "$source" --exclude=./.git --exclude=./build --exclude='./build-*' --exclude='./obj-*' --exclude=./.cache -cf - . |
   tar -C "$work/zqnlist" -xf - || exit 1
 
 # Two cores are shared with others: never more than two compile jobs.
