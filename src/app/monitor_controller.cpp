@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <limits>
 
+#include "app/file_sink.h"
 #include "discovery/announcement.h"
 #include "report/list_page.h"
+#include "storage/cp932_codec.h"
 #include "storage/file_store.h"
 #include "text/messages.h"
 
@@ -40,11 +42,6 @@ private:
     text::LocalDateTime local_;
 };
 
-QString messageOf(const std::exception& e)
-{
-    return QString::fromUtf8(e.what());
-}
-
 } // namespace
 
 MonitorController::MonitorController(Options options, QObject* parent)
@@ -70,29 +67,24 @@ void MonitorController::startUp()
 {
     setStatus(text::messages::kStopped);
 
-    try {
-        if (const auto bytes = storage::readExistingFile(options_.settingsPath))
-            settings_ = settings::parseSettings(*bytes);
-    } catch (const std::exception& e) {
-        emit errorRaised(messageOf(e));
-    }
+    if (const auto bytes = storage::readExistingFile(options_.settingsPath); !bytes)
+        emit errorRaised(bytes.error());
+    else if (*bytes)
+        settings_ = settings::parseSettings(**bytes);
 
     devices_.clear();
-    try {
-        if (const auto bytes = storage::readExistingFile(settings_.csvPath))
-            devices_.load(*bytes);
-    } catch (const std::exception&) {
+    if (const auto bytes = storage::readExistingFile(settings_.csvPath); !bytes) {
         settings_.autoStart = false;
         setStatus(text::messages::kCsvUnreadable);
+    } else if (*bytes) {
+        devices_.load(**bytes);
     }
     emit devicesReset();
 
-    try {
-        if (const auto bytes = storage::readExistingFile(options_.templatePath))
-            pageTemplate_ = text::splitLines(*bytes);
-    } catch (const std::exception& e) {
-        emit errorRaised(messageOf(e));
-    }
+    if (const auto bytes = storage::readExistingFile(options_.templatePath); !bytes)
+        emit errorRaised(bytes.error());
+    else if (*bytes)
+        pageTemplate_ = text::splitLines(**bytes);
     rebuildBlocks();
 }
 
@@ -107,14 +99,12 @@ void MonitorController::start()
     if (!canStart())
         return;
 
-    try {
-        if (const auto bytes = storage::readExistingFile(settings_.csvPath)) {
-            devices_.load(*bytes);
-            emit devicesReset();
-        }
-    } catch (const std::exception& e) {
-        emit errorRaised(messageOf(e));
+    if (const auto bytes = storage::readExistingFile(settings_.csvPath); !bytes) {
+        emit errorRaised(bytes.error());
         return;
+    } else if (*bytes) {
+        devices_.load(**bytes);
+        emit devicesReset();
     }
 
     pageTimer_.setInterval(1); // the first page follows Start at once
@@ -184,16 +174,13 @@ bool MonitorController::shutDown(const settings::PanelFields& fields)
 
     const settings::Settings toWrite = settings::withPanelFields(settings_, fields);
     std::string existing;
-    try {
-        existing = storage::readExistingFile(options_.settingsPath).value_or(std::string());
-    } catch (const std::exception&) {
-        // Written afresh; the write below reports a file that cannot be written.
-    }
-    try {
-        storage::replaceFile(options_.settingsPath, settings::writeSettings(existing, toWrite));
-    } catch (const std::exception& e) {
+    // A file that cannot be read is written afresh; the write below reports one that cannot be written.
+    if (auto bytes = storage::readExistingFile(options_.settingsPath); bytes && *bytes)
+        existing = std::move(**bytes);
+    if (const auto written = storage::replaceFile(options_.settingsPath, settings::writeSettings(existing, toWrite));
+        !written) {
         emit errorRaised(QStringLiteral("設定ファイル %1 に書き込めません。\n%2")
-                             .arg(QDir::toNativeSeparators(options_.settingsPath), messageOf(e)));
+                             .arg(QDir::toNativeSeparators(options_.settingsPath), written.error()));
         return false;
     }
     return true;
@@ -246,7 +233,7 @@ bool MonitorController::writePage()
     updateTime_ = QString::fromLatin1(stamp.data(), static_cast<qsizetype>(stamp.size()));
     emit updateTimeChanged(updateTime_);
 
-    storage::FileReplacer files;
+    StorageFileSink files;
     const report::WriteOutcome outcome = report::writeListPage(
         blocks_, devices_, {stamp, settings_.httpPort, settings_.htmlPath, settings_.csvPath}, files);
     setStatus(report::statusText(outcome));

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/monitor_controller.h"
-#include "storage/file_store.h"
+#include "storage/cp932_codec.h"
 
 namespace zqn::ui {
 

@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 
-#include "storage/file_store.h"
+#include "storage/cp932_codec.h"
 #include "ui/placement.h"
 
 namespace zqn::ui {

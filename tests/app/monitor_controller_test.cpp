@@ -274,7 +274,7 @@ TEST_F(Controller, UnreadableCsvAtStartEndsThatStart)
 TEST_F(Controller, StartReloadsTheCsvAndAutoStartRuns)
 {
     writeIni("AUTO=1\r\n");
-    storage::replaceFile(dir.filePath("zqnlist.csv"), "A\r\nB");
+    ASSERT_TRUE(storage::replaceFile(dir.filePath("zqnlist.csv"), "A\r\nB"));
     auto c = makeController();
     EXPECT_EQ(c->devices().count(), 2u);
     c->runDeferredStart();
@@ -301,7 +301,7 @@ TEST_F(Controller, SettingsFileThatCannotBeWrittenIsReported)
 TEST_F(Controller, TemplateFromHtmlDatIsUsed)
 {
     writeIni({}, QStringLiteral("MESS1=Office: 2F\r\n"));
-    storage::replaceFile(dir.filePath("html.dat"), "<P>%MESS01%</P>\n%LISTDATA%\n<END>\n");
+    ASSERT_TRUE(storage::replaceFile(dir.filePath("html.dat"), "<P>%MESS01%</P>\n%LISTDATA%\n<END>\n"));
     auto c = makeController();
     c->start();
     ASSERT_EVENTUALLY(QFile::exists(dir.filePath("zqnlist.htm")));
