@@ -41,6 +41,7 @@ public:
 
         if (first == lines_.size()) {
             FUZZ_CHECK(result.appended);
+            FUZZ_CHECK(!result.ipChanged && result.previousIp.empty());
             FUZZ_CHECK(result.index == lines_.size());
             FUZZ_CHECK(list.count() == lines_.size() + 1);
             FUZZ_CHECK(list.line(result.index) == head + ",noname");
@@ -48,6 +49,9 @@ public:
         } else {
             FUZZ_CHECK(!result.appended);
             FUZZ_CHECK(result.index == first);
+            const std::string_view heldIp = heldIpOf(lines_[first]);
+            FUZZ_CHECK(result.ipChanged == (!heldIp.empty() && heldIp != sighting.ip));
+            FUZZ_CHECK(result.previousIp == (result.ipChanged ? heldIp : std::string_view()));
             FUZZ_CHECK(list.count() == lines_.size());
             const std::string& updated = list.line(first);
             FUZZ_CHECK(std::string_view(updated).substr(0, head.size()) == head);
@@ -63,6 +67,19 @@ public:
     void checkSame(const discovery::DeviceList& list) const { FUZZ_CHECK(list.lines() == lines_); }
 
 private:
+    // The second field of a line as the page reads it: the text between the first two commas,
+    // when both stand in the line's first 4096 bytes and the second within 255 bytes of the first.
+    static std::string_view heldIpOf(std::string_view line)
+    {
+        line = line.substr(0, 4096);
+        const std::size_t first = line.find(',');
+        if (first == std::string_view::npos)
+            return {};
+        const std::string_view rest = line.substr(first + 1);
+        const std::size_t second = rest.find(',');
+        return second < 255 ? rest.substr(0, second) : std::string_view();
+    }
+
     // The old line from 14 bytes after its first "/" (from byte 14 without one) is kept, at most
     // 255 bytes of it; the list may stop one byte short so as not to split a double-byte character.
     static void checkKeptTail(std::string_view oldLine, std::string_view kept)

@@ -7,17 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "discovery/device_line.h"
 #include "text/line_list.h"
 
 namespace zqn::discovery {
-
-// One accepted announcement, as the device list records it.
-struct Sighting {
-    std::string mac;
-    std::string ip;
-    std::string date; // "yyyy/mm/dd"
-    std::string time; // "hh:nn:ss"
-};
 
 // The monitor's one record of the devices it has heard: one line per device, keyed by the
 // line's first 17 bytes, in first-sighting order. Lines are never validated, sorted or removed.
@@ -26,11 +19,28 @@ public:
     struct RecordResult {
         std::size_t index = 0;
         bool appended = false;
+        // A known device heard from another address than the one its line held (a line that
+        // held none does not count); previousIp is that address, and empty otherwise.
+        bool ipChanged = false;
+        std::string previousIp;
     };
 
     // Renews the first line whose key equals the MAC text (keeping its name), or appends a line
     // named "noname". First-match semantics of a top-down scan, found through an index.
     RecordResult record(const Sighting& sighting);
+
+    enum class RenameResult {
+        renamed,
+        badCharacter, // CR, LF or NUL: the name would break the line
+        noNameField,  // none can be added where the page shows it (see rename)
+        noSuchLine,
+    };
+
+    // Replaces the name field of line index by the name, cut to 254 bytes at a whole character,
+    // where the next sighting keeps it. A line without a name field gets one after its four
+    // fields as the list page shows them, unless it has no comma or those fields fill the bytes
+    // the page splits. Nothing changes unless the result is renamed.
+    RenameResult rename(std::size_t index, std::string_view cp932Name);
 
     void clear();
 
