@@ -172,6 +172,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool lastLineUnterminated = !bytes.empty() && bytes.back() != '\r' && bytes.back() != '\n';
 
     DeviceList list;
+    // Odd-sized inputs meet a small cap, which the file may exceed: it is still loaded whole.
+    if (size % 2 == 1)
+        list.setCapacity(size % 8);
     list.load(bytes);
     for (const auto& line : list.lines())
         FUZZ_CHECK(line.find_first_of("\r\n") == std::string::npos);
@@ -198,7 +201,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < macs.size(); ++i) {
         const std::string time = "10:00:0" + std::to_string(i % 10);
         const auto result = oracle.record(list, Sighting{macs[i], std::string(kIp), "2024/05/02", time}, false);
-        macOfLine[result.index] = macs[i];
+        if (!result.refused)
+            macOfLine[result.index] = macs[i];
     }
     oracle.checkSame(list);
     FUZZ_CHECK(list.text() == savedForm(list.lines(), lastLineUnterminated));

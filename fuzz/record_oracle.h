@@ -20,6 +20,7 @@ public:
 
     // Records the sighting into the list and checks the result against the scan. With
     // keysUnique (a list that started empty), a 17-byte MAC text must key exactly one line.
+    // A new device finds a full list unchanged.
     discovery::DeviceList::RecordResult record(discovery::DeviceList& list,
                                                const discovery::Sighting& sighting, bool keysUnique)
     {
@@ -36,10 +37,17 @@ public:
                 break;
         }
 
+        const bool full = lines_.size() >= list.capacity();
+        FUZZ_CHECK(list.full() == full);
         const auto result = list.record(sighting);
         const std::string head = sighting.mac + ',' + sighting.ip + ',' + sighting.date + ',' + sighting.time;
 
-        if (first == lines_.size()) {
+        if (first == lines_.size() && full) {
+            FUZZ_CHECK(result.refused && !result.appended && !result.ipChanged && result.previousIp.empty());
+            FUZZ_CHECK(result.index == lines_.size());
+            checkSame(list);
+        } else if (first == lines_.size()) {
+            FUZZ_CHECK(!result.refused);
             FUZZ_CHECK(result.appended);
             FUZZ_CHECK(!result.ipChanged && result.previousIp.empty());
             FUZZ_CHECK(result.index == lines_.size());
@@ -47,7 +55,7 @@ public:
             FUZZ_CHECK(list.line(result.index) == head + ",noname");
             lines_.push_back(list.line(result.index));
         } else {
-            FUZZ_CHECK(!result.appended);
+            FUZZ_CHECK(!result.appended && !result.refused);
             FUZZ_CHECK(result.index == first);
             const std::string_view heldIp = heldIpOf(lines_[first]);
             FUZZ_CHECK(result.ipChanged == (!heldIp.empty() && heldIp != sighting.ip));

@@ -108,6 +108,11 @@ DeviceList::RecordResult DeviceList::record(const Sighting& sighting)
         return result;
     }
 
+    if (full()) {
+        result.index = lines_.size();
+        result.refused = true;
+        return result;
+    }
     DeviceLine added = DeviceLine::headOf(sighting);
     added.name = kNewDeviceName;
     added.hasName = true;

@@ -308,3 +308,44 @@ TEST(DeviceListRename, ANewKeyIsFoundByTheNextSighting)
 
 } // namespace
 } // namespace zqn::discovery
+
+namespace zqn::discovery {
+namespace {
+
+TEST(DeviceListCapacity, AtTheCapKnownDevicesUpdateAndNewOnesAreRefused)
+{
+    DeviceList list;
+    EXPECT_EQ(list.capacity(), 65'536u);
+    list.setCapacity(2);
+    list.record(sighting("00:00:00:00:00:01"));
+    EXPECT_FALSE(list.full());
+    list.record(sighting("00:00:00:00:00:02"));
+    ASSERT_TRUE(list.full());
+    const std::string before = list.text();
+
+    const auto refused = list.record(sighting(kMac));
+    EXPECT_TRUE(refused.refused);
+    EXPECT_FALSE(refused.appended);
+    EXPECT_EQ(refused.index, 2u);
+    EXPECT_EQ(list.text(), before);
+
+    const auto updated = list.record(sighting("00:00:00:00:00:02", "10.0.0.9"));
+    EXPECT_FALSE(updated.refused);
+    EXPECT_EQ(updated.index, 1u);
+    EXPECT_EQ(list.line(1), "00:00:00:00:00:02,10.0.0.9,2024/05/02,10:00:00,noname");
+}
+
+TEST(DeviceListCapacity, ALoadedFileOverTheCapIsKeptWhole)
+{
+    DeviceList list;
+    list.setCapacity(2);
+    list.load("A\r\nB\r\nC\r\n");
+    EXPECT_EQ(list.text(), "A\r\nB\r\nC\r\n");
+    EXPECT_TRUE(list.record(sighting(kMac)).refused);
+    list.setCapacity(4);
+    EXPECT_TRUE(list.record(sighting(kMac)).appended);
+    EXPECT_EQ(list.count(), 4u);
+}
+
+} // namespace
+} // namespace zqn::discovery
