@@ -61,6 +61,22 @@ void recordIntoList(benchmark::State& state)
 }
 BENCHMARK(recordIntoList)->Arg(100)->Arg(10'000)->Arg(100'000);
 
+// New devices announced to a full list: refused, and no dearer than an update.
+void recordRefusedAtTheCap(benchmark::State& state)
+{
+    const auto n = static_cast<std::size_t>(state.range(0));
+    discovery::DeviceList list = deviceListOf(n);
+    list.setCapacity(n);
+    SightingMaker maker;
+    std::size_t device = n;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(list.record(maker.of(device++)));
+    if (list.count() != n)
+        state.SkipWithError("a device was recorded beyond the cap");
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(recordRefusedAtTheCap)->Arg(100)->Arg(100'000);
+
 // Record on 100 and on 100,000 devices measured side by side in each iteration, so that the ratio
 // is taken under the same machine load.
 void recordScaling(benchmark::State& state)

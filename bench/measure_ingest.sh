@@ -85,7 +85,7 @@ runMonitor() {
     rm -rf "$dir"
     mkdir -p "$dir"
     cp "$build/zqnlist" "$dir/"
-    printf '[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=%s\r\nLTIME=%s\r\n[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\n' \
+    printf '[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=%s\r\nLTIME=%s\r\nMAXDEV=1000000\r\n[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\n' \
         "$port" "$saveInterval" >"$dir/zqnlist.Ini"
     # shellcheck disable=SC2086 # MONITOR_ENV is a list of assignments
     (cd "$dir" && exec env QT_QPA_PLATFORM=offscreen $monitorEnv ./zqnlist >"$dir/log" 2>&1) &

@@ -6,7 +6,8 @@
 #
 # Environment: DEVICES (default 100000), RATE (datagrams/s, paced so that none is lost; default
 # 2500), PAGE_WRITES (page writes to wait for after the list is full, default 5), MONITOR_ENV
-# (extra environment for the monitor, e.g. "MALLOC_ARENA_MAX=1", to try allocator settings).
+# (extra environment for the monitor, e.g. "MALLOC_ARENA_MAX=1", to try allocator settings),
+# PROGRAM (zqnlist, the default, or zqnlistd: the service without a window).
 # Target: under 300 bytes per device beyond the empty monitor.
 set -euo pipefail
 
@@ -16,9 +17,10 @@ devices="${DEVICES:-100000}"
 rate="${RATE:-2500}"
 pageWrites="${PAGE_WRITES:-5}"
 monitorEnv="${MONITOR_ENV:-}"
+program="${PROGRAM:-zqnlist}"
 saveInterval=1
 
-for tool in zqnlist zqn-announce; do
+for tool in "$program" zqn-announce; do
     [[ -x "$build/$tool" ]] || { echo "missing $build/$tool; build it first (see bench/README.md)" >&2; exit 2; }
 done
 
@@ -57,11 +59,12 @@ waitPageWrites() {
     done
 }
 
-cp "$build/zqnlist" "$work/"
-printf '[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=%s\r\nLTIME=%s\r\n[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\n' \
-    "$port" "$saveInterval" >"$work/zqnlist.Ini"
+cp "$build/$program" "$work/"
+# MAXDEV lets the list hold more than the default cap of devices.
+printf '[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=%s\r\nLTIME=%s\r\nMAXDEV=1000000\r\n[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\n' \
+    "$port" "$saveInterval" >"$work/$program.Ini"
 # shellcheck disable=SC2086 # MONITOR_ENV is a list of assignments
-(cd "$work" && exec env QT_QPA_PLATFORM=offscreen $monitorEnv ./zqnlist >"$work/log" 2>&1) &
+(cd "$work" && exec env QT_QPA_PLATFORM=offscreen $monitorEnv "./$program" >"$work/log" 2>&1) &
 pid=$!
 for ((i = 0; i < 200; ++i)); do
     [[ -f "$work/zqnlist.htm" ]] && break
@@ -73,7 +76,7 @@ echo "load before: $(uptime)"
 [[ -n "$monitorEnv" ]] && echo "monitor environment: $monitorEnv"
 waitPageWrites 2
 empty="$(kib VmRSS)"
-echo "empty monitor (after 2 page writes): VmRSS $empty kB"
+echo "empty $program (after 2 page writes): VmRSS $empty kB"
 
 "$build/zqn-announce" --port "$port" --count-macs "$devices" --total "$devices" --rate "$rate" | sed 's/^/sender: /'
 # The list is in the CSV file at the next page write; a lost datagram leaves it short, which shows

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <fstream>
 
+#include "app/file_sink.h"
 #include "bench_devices.h"
 #include "report/list_page.h"
 #include "storage/file_store.h"
@@ -33,16 +34,16 @@ struct PageWriteSetup {
 
     bool writePage() const
     {
-        storage::FileReplacer sink;
+        app::StorageFileSink sink;
         const auto outcome = report::writeListPage(blocks, devices, write, sink);
         return !outcome.pageFailed && !outcome.csvFailed;
     }
-    void replacePlainly() const
+    bool replacePlainly() const
     {
-        storage::replaceFile(std::string_view(htmlPath), page);
-        storage::replaceFile(std::string_view(csvPath), csv);
+        return storage::replaceFile(std::string_view(htmlPath), page)
+               && storage::replaceFile(std::string_view(csvPath), csv);
     }
-    void replaceOneFile() const { storage::replaceFile(std::string_view(plainPath), joined); }
+    bool replaceOneFile() const { return storage::replaceFile(std::string_view(plainPath), joined).ok(); }
     void writeOfstream() const
     {
         std::ofstream out(ofstreamPath, std::ios::binary | std::ios::trunc);
@@ -73,8 +74,10 @@ BENCHMARK(pageAndCsvWrite)->Arg(10'000)->Unit(benchmark::kMillisecond);
 void plainReplaceOfTheSameTwoFiles(benchmark::State& state)
 {
     const PageWriteSetup setup(static_cast<std::size_t>(state.range(0)));
-    for (auto _ : state)
-        setup.replacePlainly();
+    for (auto _ : state) {
+        if (!setup.replacePlainly())
+            state.SkipWithError("replace failed");
+    }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * setup.joined.size()));
 }
 BENCHMARK(plainReplaceOfTheSameTwoFiles)->Arg(10'000)->Unit(benchmark::kMillisecond);
@@ -82,8 +85,10 @@ BENCHMARK(plainReplaceOfTheSameTwoFiles)->Arg(10'000)->Unit(benchmark::kMillisec
 void plainReplaceOfOneFile(benchmark::State& state)
 {
     const PageWriteSetup setup(static_cast<std::size_t>(state.range(0)));
-    for (auto _ : state)
-        setup.replaceOneFile();
+    for (auto _ : state) {
+        if (!setup.replaceOneFile())
+            state.SkipWithError("replace failed");
+    }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * setup.joined.size()));
 }
 BENCHMARK(plainReplaceOfOneFile)->Arg(10'000)->Unit(benchmark::kMillisecond);

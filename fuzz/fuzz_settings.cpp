@@ -27,8 +27,8 @@ std::string carried(std::string_view value)
 }
 
 // A save must be stable: written into its own output it gives the same bytes, and it reads
-// back as what was written, as far as the format carries it.
-void checkSaved(std::string_view existing, const Settings& written)
+// back as what was written, as far as the format carries it. Returns what it reads back.
+Settings checkSaved(std::string_view existing, const Settings& written)
 {
     const std::string saved = writeSettings(existing, written);
     FUZZ_CHECK(zqn::fuzz::isCrLfLineSequence(saved));
@@ -37,11 +37,16 @@ void checkSaved(std::string_view existing, const Settings& written)
     expected.csvPath = carried(written.csvPath);
     expected.htmlPath = carried(written.htmlPath);
     expected.heading = carried(written.heading);
-    FUZZ_CHECK(parseSettings(saved) == expected);
+    // The device cap goes only into a file that has its key; without one it reads as the default.
+    const Settings readBack = parseSettings(saved);
+    FUZZ_CHECK(readBack.maxDevices == written.maxDevices || readBack.maxDevices == Settings{}.maxDevices);
+    expected.maxDevices = readBack.maxDevices;
+    FUZZ_CHECK(readBack == expected);
     // A save settles: saving again may tidy the file once, but never keeps changing it.
     const std::string again = writeSettings(saved, written);
     FUZZ_CHECK(parseSettings(again) == expected);
     FUZZ_CHECK(writeSettings(again, written) == again);
+    return readBack;
 }
 
 } // namespace
@@ -55,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(carried(read.csvPath) == read.csvPath);
     FUZZ_CHECK(carried(read.htmlPath) == read.htmlPath);
     FUZZ_CHECK(carried(read.heading) == read.heading);
-    checkSaved(bytes, read);
+    FUZZ_CHECK(checkSaved(bytes, read) == read);
 
     // Exit writes what the panel's fields hold; fields filled from the record give the record
     // back, with the save interval as the spin control can hold it.
@@ -73,10 +78,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     other.udpPort = ~read.udpPort;
     other.httpPort = ~read.httpPort;
     other.saveInterval = ~read.saveInterval;
+    other.notifyNewDevices = !read.notifyNewDevices;
+    other.maxDevices = read.maxDevices == 7 ? 8 : 7;
     other.csvPath = bytes.substr(0, size / 3);
     other.htmlPath = bytes.substr(size / 3, size / 3);
     other.heading = bytes.substr(2 * (size / 3));
-    checkSaved(bytes, other);
-    checkSaved("", other);
+    // A cap other than the default was read from the file, so its key is there to be written.
+    const Settings otherBack = checkSaved(bytes, other);
+    if (read.maxDevices != Settings{}.maxDevices)
+        FUZZ_CHECK(otherBack.maxDevices == other.maxDevices);
+    FUZZ_CHECK(checkSaved("", other).maxDevices == Settings{}.maxDevices);
     return 0;
 }

@@ -20,6 +20,7 @@ public:
 
     // Records the sighting into the list and checks the result against the scan. With
     // keysUnique (a list that started empty), a 17-byte MAC text must key exactly one line.
+    // A new device finds a full list unchanged.
     discovery::DeviceList::RecordResult record(discovery::DeviceList& list,
                                                const discovery::Sighting& sighting, bool keysUnique)
     {
@@ -36,18 +37,29 @@ public:
                 break;
         }
 
+        const bool full = lines_.size() >= list.capacity();
+        FUZZ_CHECK(list.full() == full);
         const auto result = list.record(sighting);
         const std::string head = sighting.mac + ',' + sighting.ip + ',' + sighting.date + ',' + sighting.time;
 
-        if (first == lines_.size()) {
+        if (first == lines_.size() && full) {
+            FUZZ_CHECK(result.refused && !result.appended && !result.ipChanged && result.previousIp.empty());
+            FUZZ_CHECK(result.index == lines_.size());
+            checkSame(list);
+        } else if (first == lines_.size()) {
+            FUZZ_CHECK(!result.refused);
             FUZZ_CHECK(result.appended);
+            FUZZ_CHECK(!result.ipChanged && result.previousIp.empty());
             FUZZ_CHECK(result.index == lines_.size());
             FUZZ_CHECK(list.count() == lines_.size() + 1);
             FUZZ_CHECK(list.line(result.index) == head + ",noname");
             lines_.push_back(list.line(result.index));
         } else {
-            FUZZ_CHECK(!result.appended);
+            FUZZ_CHECK(!result.appended && !result.refused);
             FUZZ_CHECK(result.index == first);
+            const std::string_view heldIp = heldIpOf(lines_[first]);
+            FUZZ_CHECK(result.ipChanged == (!heldIp.empty() && heldIp != sighting.ip));
+            FUZZ_CHECK(result.previousIp == (result.ipChanged ? heldIp : std::string_view()));
             FUZZ_CHECK(list.count() == lines_.size());
             const std::string& updated = list.line(first);
             FUZZ_CHECK(std::string_view(updated).substr(0, head.size()) == head);
@@ -63,6 +75,19 @@ public:
     void checkSame(const discovery::DeviceList& list) const { FUZZ_CHECK(list.lines() == lines_); }
 
 private:
+    // The second field of a line as the page reads it: the text between the first two commas,
+    // when both stand in the line's first 4096 bytes and the second within 255 bytes of the first.
+    static std::string_view heldIpOf(std::string_view line)
+    {
+        line = line.substr(0, 4096);
+        const std::size_t first = line.find(',');
+        if (first == std::string_view::npos)
+            return {};
+        const std::string_view rest = line.substr(first + 1);
+        const std::size_t second = rest.find(',');
+        return second < 255 ? rest.substr(0, second) : std::string_view();
+    }
+
     // The old line from 14 bytes after its first "/" (from byte 14 without one) is kept, at most
     // 255 bytes of it; the list may stop one byte short so as not to split a double-byte character.
     static void checkKeptTail(std::string_view oldLine, std::string_view kept)

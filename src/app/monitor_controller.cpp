@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <limits>
 
+#include "app/file_sink.h"
 #include "discovery/announcement.h"
+#include "report/device_address.h"
 #include "report/list_page.h"
+#include "storage/cp932_codec.h"
 #include "storage/file_store.h"
 #include "text/messages.h"
 
@@ -40,21 +43,23 @@ private:
     text::LocalDateTime local_;
 };
 
-QString messageOf(const std::exception& e)
-{
-    return QString::fromUtf8(e.what());
-}
-
 } // namespace
 
 MonitorController::MonitorController(Options options, QObject* parent)
-    : QObject(parent), options_(std::move(options)), pageTemplate_(report::defaultTemplate())
+    : QObject(parent)
+    , options_(std::move(options))
+    , pageTemplate_(report::defaultTemplate())
+    , notices_(options_.noticeWindowMs)
 {
     if (!options_.clock)
         options_.clock = SystemClock();
     pageTimer_.setTimerType(Qt::PreciseTimer);
     pageTimer_.setInterval(10000);
     connect(&pageTimer_, &QTimer::timeout, this, &MonitorController::onPageTimer);
+    deferredStartTimer_.setSingleShot(true);
+    deferredStartTimer_.setInterval(1);
+    connect(&deferredStartTimer_, &QTimer::timeout, this, &MonitorController::runDeferredStart);
+    connect(&notices_, &DeviceNotices::noticeReady, this, &MonitorController::noticeRaised);
     connect(&listener_, &discovery::UdpListener::dataReceived, this,
             [this](QByteArrayView datagram, QByteArrayView fromIp, quint16) { handleDatagram(datagram, fromIp); });
 }
@@ -70,36 +75,40 @@ void MonitorController::startUp()
 {
     setStatus(text::messages::kStopped);
 
-    try {
-        if (const auto bytes = storage::readExistingFile(options_.settingsPath))
-            settings_ = settings::parseSettings(*bytes);
-    } catch (const std::exception& e) {
-        emit errorRaised(messageOf(e));
-    }
+    if (const auto bytes = storage::readExistingFile(options_.settingsPath); !bytes)
+        emit errorRaised(bytes.error());
+    else if (*bytes)
+        settings_ = settings::parseSettings(**bytes);
 
     devices_.clear();
-    try {
-        if (const auto bytes = storage::readExistingFile(settings_.csvPath))
-            devices_.load(*bytes);
-    } catch (const std::exception&) {
+    if (const auto bytes = storage::readExistingFile(settings_.csvPath); !bytes) {
         settings_.autoStart = false;
         setStatus(text::messages::kCsvUnreadable);
+    } else if (*bytes) {
+        devices_.load(**bytes);
     }
     emit devicesReset();
 
-    try {
-        if (const auto bytes = storage::readExistingFile(options_.templatePath))
-            pageTemplate_ = text::splitLines(*bytes);
-    } catch (const std::exception& e) {
-        emit errorRaised(messageOf(e));
-    }
+    if (const auto bytes = storage::readExistingFile(options_.templatePath); !bytes)
+        emit errorRaised(bytes.error());
+    else if (*bytes)
+        pageTemplate_ = text::splitLines(**bytes);
     rebuildBlocks();
+    notices_.setEnabled(settings_.notifyNewDevices);
+
+    if (options_.scheduleDeferredStart)
+        deferredStartTimer_.start();
 }
 
 void MonitorController::runDeferredStart()
 {
-    if (settings_.autoStart)
+    deferredStartTimer_.stop();
+    if (deferredStartDone_ || exiting_)
+        return;
+    deferredStartDone_ = true;
+    if (settings_.autoStart || options_.alwaysStart)
         start();
+    emit presentationRequested(!settings_.startHidden);
 }
 
 void MonitorController::start()
@@ -107,14 +116,12 @@ void MonitorController::start()
     if (!canStart())
         return;
 
-    try {
-        if (const auto bytes = storage::readExistingFile(settings_.csvPath)) {
-            devices_.load(*bytes);
-            emit devicesReset();
-        }
-    } catch (const std::exception& e) {
-        emit errorRaised(messageOf(e));
+    if (const auto bytes = storage::readExistingFile(settings_.csvPath); !bytes) {
+        emit errorRaised(bytes.error());
         return;
+    } else if (*bytes) {
+        devices_.load(**bytes);
+        emit devicesReset();
     }
 
     pageTimer_.setInterval(1); // the first page follows Start at once
@@ -161,39 +168,69 @@ void MonitorController::openSettings()
         setState(State::SettingsOpen);
 }
 
-void MonitorController::applySettings(const settings::Settings& edited)
+void MonitorController::applySettings(const settings::Settings& edited, const settings::PanelFields& typed)
 {
-    if (state_ == State::Running)
+    if (state_ == State::Running || exiting_)
         return;
-    settings_ = edited;
+    // What the panel does not edit stays as it was.
+    settings::Settings applied = edited;
+    applied.notifyNewDevices = settings_.notifyNewDevices;
+    applied.maxDevices = settings_.maxDevices;
+    settings_ = applied;
+    panelFields_ = typed;
     rebuildBlocks();
     setState(State::Stopped);
 }
 
-void MonitorController::cancelSettings()
+void MonitorController::cancelSettings(const settings::PanelFields& typed)
 {
-    if (state_ == State::SettingsOpen)
-        setState(State::Stopped);
+    if (state_ != State::SettingsOpen)
+        return;
+    panelFields_ = typed;
+    setState(State::Stopped);
 }
 
-bool MonitorController::shutDown(const settings::PanelFields& fields)
+settings::PanelFields MonitorController::panelFields() const
 {
+    // Until the panel was used its number fields can only repeat the record.
+    return panelFields_.value_or(settings::panelFieldsFor(settings_));
+}
+
+void MonitorController::setNotifyNewDevices(bool on)
+{
+    if (settings_.notifyNewDevices == on)
+        return;
+    settings_.notifyNewDevices = on;
+    notices_.setEnabled(on);
+    emit notifyNewDevicesChanged(on);
+}
+
+bool MonitorController::shutDown()
+{
+    if (exiting_)
+        return true;
+    emit shuttingDown();
+    exiting_ = true;
+    deferredStartTimer_.stop();
     if (state_ == State::Running)
         writeLastPage();
     pageTimer_.stop();
+    const bool written = !options_.writeSettingsAtExit || writeSettingsFile();
+    emit finished();
+    return written;
+}
 
-    const settings::Settings toWrite = settings::withPanelFields(settings_, fields);
+bool MonitorController::writeSettingsFile()
+{
+    const settings::Settings toWrite = settings::withPanelFields(settings_, panelFields());
     std::string existing;
-    try {
-        existing = storage::readExistingFile(options_.settingsPath).value_or(std::string());
-    } catch (const std::exception&) {
-        // Written afresh; the write below reports a file that cannot be written.
-    }
-    try {
-        storage::replaceFile(options_.settingsPath, settings::writeSettings(existing, toWrite));
-    } catch (const std::exception& e) {
+    // A file that cannot be read is written afresh; the write below reports one that cannot be written.
+    if (auto bytes = storage::readExistingFile(options_.settingsPath); bytes && *bytes)
+        existing = std::move(**bytes);
+    if (const auto written = storage::replaceFile(options_.settingsPath, settings::writeSettings(existing, toWrite));
+        !written) {
         emit errorRaised(QStringLiteral("設定ファイル %1 に書き込めません。\n%2")
-                             .arg(QDir::toNativeSeparators(options_.settingsPath), messageOf(e)));
+                             .arg(QDir::toNativeSeparators(options_.settingsPath), written.error()));
         return false;
     }
     return true;
@@ -221,10 +258,64 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
     sighting_.ip.assign(fromIp.data(), static_cast<std::size_t>(fromIp.size()));
     const auto result = devices_.record(sighting_);
     const int row = static_cast<int>(result.index);
-    if (result.appended)
+    if (result.appended) {
         emit deviceAppended(row);
-    else
+        if (notices_.isEnabled())
+            notices_.deviceAppended(storage::fromCp932(sighting_.mac), storage::fromCp932(sighting_.ip));
+    } else {
         emit deviceChanged(row);
+        if (result.ipChanged && notices_.isEnabled())
+            notices_.deviceMoved(storage::fromCp932(sighting_.mac), storage::fromCp932(result.previousIp),
+                                 storage::fromCp932(sighting_.ip));
+    }
+}
+
+std::optional<MonitorController::Device> MonitorController::device(int row) const
+{
+    if (row < 0 || static_cast<std::size_t>(row) >= devices_.count())
+        return std::nullopt;
+    const auto fields = discovery::DeviceLine::parse(devices_.line(static_cast<std::size_t>(row)));
+    if (!fields)
+        return std::nullopt;
+    return Device{storage::fromCp932(fields->mac), storage::fromCp932(fields->ip), storage::fromCp932(fields->name)};
+}
+
+QUrl MonitorController::deviceUrl(int row) const
+{
+    if (row < 0 || static_cast<std::size_t>(row) >= devices_.count())
+        return {};
+    const auto fields = discovery::DeviceLine::parse(devices_.line(static_cast<std::size_t>(row)));
+    if (!fields || fields->ip.empty())
+        return {};
+    // The address comes from a file anyone may have edited: only a plain host is opened.
+    const QUrl url(storage::fromCp932(report::deviceAddress(fields->ip, settings_.httpPort)), QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty() || !url.path().isEmpty())
+        return {};
+    return url;
+}
+
+bool MonitorController::renameDevice(int row, const QString& name)
+{
+    if (row < 0 || static_cast<std::size_t>(row) >= devices_.count())
+        return false;
+    using Renamed = discovery::DeviceList::RenameResult;
+    const auto bytes = storage::toCp932Exactly(name);
+    const Renamed renamed = bytes ? devices_.rename(static_cast<std::size_t>(row), *bytes) : Renamed::badCharacter;
+    if (renamed != Renamed::renamed) {
+        emit errorRaised(renamed == Renamed::noNameField
+                             ? QStringLiteral("この行には名前を付けられません。")
+                             : QStringLiteral("名前「%1」は使えません。改行や Shift_JIS にない文字は名前にできません。").arg(name));
+        return false;
+    }
+    emit deviceChanged(row);
+
+    // Start reloads the CSV file: a name kept only in memory would be lost.
+    const report::WriteOutcome outcome = writeFiles();
+    if (outcome.pageFailed || outcome.csvFailed) {
+        emit errorRaised(storage::fromCp932(report::statusText(outcome)));
+        return false;
+    }
+    return true;
 }
 
 void MonitorController::onPageTimer()
@@ -242,15 +333,20 @@ void MonitorController::onPageTimer()
 
 bool MonitorController::writePage()
 {
+    const report::WriteOutcome outcome = writeFiles();
+    setStatus(report::statusText(outcome));
+    return !outcome.pageFailed && !outcome.csvFailed;
+}
+
+report::WriteOutcome MonitorController::writeFiles()
+{
     const std::string stamp = text::stampText(now());
     updateTime_ = QString::fromLatin1(stamp.data(), static_cast<qsizetype>(stamp.size()));
     emit updateTimeChanged(updateTime_);
 
-    storage::FileReplacer files;
-    const report::WriteOutcome outcome = report::writeListPage(
-        blocks_, devices_, {stamp, settings_.httpPort, settings_.htmlPath, settings_.csvPath}, files);
-    setStatus(report::statusText(outcome));
-    return !outcome.pageFailed && !outcome.csvFailed;
+    StorageFileSink files;
+    return report::writeListPage(blocks_, devices_, {stamp, settings_.httpPort, settings_.htmlPath, settings_.csvPath},
+                                 files);
 }
 
 void MonitorController::rebuildBlocks()

@@ -3,20 +3,25 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QUrl>
 
+#include <optional>
 #include <string>
 
+#include "app/device_notices.h"
 #include "discovery/device_list.h"
 #include "discovery/udp_listener.h"
+#include "report/list_page.h"
 #include "report/page_template.h"
 #include "settings/settings.h"
 #include "text/stamp.h"
 
 namespace zqn::app {
 
-// The monitor without its window: settings, device list, listener, page template and timers,
-// and the life of the program from start-up to exit. Its actions never throw: a failure that the
-// user must see is emitted as errorRaised, for the application's one error handler.
+// The monitor itself, window or not: settings, device list, listener, page template, timers, and
+// the whole life of the program from start-up to exit. Views present it and forward what the user
+// asks for; every rule about what may happen when lives here. Its actions never throw: a failure
+// the user must see is emitted as errorRaised, for the program's one error handler.
 class MonitorController : public QObject {
     Q_OBJECT
     Q_PROPERTY(State state READ state NOTIFY stateChanged)
@@ -31,31 +36,46 @@ public:
         QString settingsPath;        // the INI file, native name
         QString templatePath = QStringLiteral("html.dat");
         text::Clock clock;           // local date and time; empty: the system clock
+        // The deferred start runs by itself once the event loop does; tests may run it by hand.
+        bool scheduleDeferredStart = true;
+        // A service starts monitoring whatever AUTO says, and leaves the settings file alone.
+        bool alwaysStart = false;
+        bool writeSettingsAtExit = true;
+        int noticeWindowMs = DeviceNotices::kDefaultWindowMs;
     };
 
     explicit MonitorController(Options options, QObject* parent = nullptr);
     ~MonitorController() override;
 
-    // Reads the settings, loads the device list and the page template, rebuilds the blocks.
+    // Reads the settings, loads the device list and the page template, rebuilds the blocks, and
+    // arms the deferred start.
     void startUp();
-    // Starts monitoring when auto-start is set (the deferred start, once the event loop runs).
+    // Once the event loop runs: auto-start, then presentationRequested. Runs once.
     void runDeferredStart();
 
     void start();
     void stop();
     void openSettings();
     // Takes the panel's fields into the record and rebuilds the page blocks.
-    void applySettings(const settings::Settings& edited);
-    void cancelSettings();
+    void applySettings(const settings::Settings& edited, const settings::PanelFields& typed);
+    void applySettings(const settings::Settings& edited) { applySettings(edited, settings::panelFieldsFor(edited)); }
+    // Leaves the record alone; the typed numbers are still what exit writes.
+    void cancelSettings(const settings::PanelFields& typed);
+    void cancelSettings() { cancelSettings(panelFields()); }
+    // The settings panel's number fields as they stand. Exit writes these, not the record's.
+    void setPanelFields(const settings::PanelFields& typed) { panelFields_ = typed; }
+    settings::PanelFields panelFields() const;
+
     // Exit: records what is waiting and writes the page once more when running, then writes the
-    // settings file with the panel's fields. Returns false (after errorRaised) when that fails.
-    bool shutDown(const settings::PanelFields& fields);
-    bool shutDown() { return shutDown(settings::panelFieldsFor(settings_)); }
+    // settings file. Emits finished either way; returns false (after errorRaised) when the
+    // settings could not be written.
+    bool shutDown();
+    bool isExiting() const { return exiting_; }
 
     State state() const { return state_; }
-    bool canStart() const { return state_ == State::Stopped; }
-    bool canStop() const { return state_ == State::Running; }
-    bool canOpenSettings() const { return state_ == State::Stopped; }
+    bool canStart() const { return !exiting_ && state_ == State::Stopped; }
+    bool canStop() const { return !exiting_ && state_ == State::Running; }
+    bool canOpenSettings() const { return !exiting_ && state_ == State::Stopped; }
 
     QString statusText() const { return statusText_; }
     QString updateTime() const { return updateTime_; }
@@ -64,6 +84,24 @@ public:
     QString settingsPath() const { return options_.settingsPath; }
     // The list page's native file name when it exists, else empty.
     QString existingPagePath() const;
+
+    // One device line's fields, for the user; nothing for a row that is not there.
+    struct Device {
+        QString mac;
+        QString ip;
+        QString name;
+    };
+    std::optional<Device> device(int row) const;
+
+    // The device's web interface, as the page's button reaches it; empty for a line without an
+    // address.
+    QUrl deviceUrl(int row) const;
+    // Gives one device a new name, saves the CSV file and the page at once. A name that the
+    // files cannot carry is refused with errorRaised and changes nothing.
+    bool renameDevice(int row, const QString& name);
+
+    bool notifiesNewDevices() const { return settings_.notifyNewDevices; }
+    void setNotifyNewDevices(bool on);
 
     // For tests: the page timer and the listener.
     const QTimer& pageTimer() const { return pageTimer_; }
@@ -80,11 +118,21 @@ signals:
     void deviceAppended(int row);
     void devicesReset();
     void errorRaised(const QString& message);
+    // The deferred start is done: the window is to be shown, or kept in the tray.
+    void presentationRequested(bool showWindow);
+    // Exit has begun: views hand in what they hold for it (the panel's typed numbers).
+    void shuttingDown();
+    void finished();
+    void noticeRaised(const QString& title, const QString& message);
+    void notifyNewDevicesChanged(bool on);
 
 private:
     void onPageTimer();
     // Returns false when a file could not be written (the status says which).
     bool writePage();
+    // The page and the CSV file, as a tick writes them, without touching the status.
+    report::WriteOutcome writeFiles();
+    bool writeSettingsFile();
     bool writeLastPage();
     void setState(State state);
     void setStatus(std::string_view cp932Text);
@@ -93,14 +141,19 @@ private:
 
     Options options_;
     settings::Settings settings_;
+    std::optional<settings::PanelFields> panelFields_;
     discovery::DeviceList devices_;
     discovery::UdpListener listener_;
     text::Lines pageTemplate_;
     report::PageBlocks blocks_;
     QTimer pageTimer_;
+    QTimer deferredStartTimer_;
+    DeviceNotices notices_;
     discovery::Sighting sighting_; // reused: its date and time texts change once a second
     text::LocalDateTime sightingTime_;
     State state_ = State::Stopped;
+    bool deferredStartDone_ = false;
+    bool exiting_ = false;
     QString statusText_;
     QString updateTime_;
 };

@@ -9,7 +9,6 @@ namespace zqn::discovery {
 namespace {
 
 constexpr std::size_t kKeyLength = 17;
-constexpr std::size_t kKeptTailLimit = 255;
 
 std::string_view keyOf(std::string_view line)
 {
@@ -20,22 +19,6 @@ std::uint32_t hashOf(std::string_view key)
 {
     const std::size_t h = std::hash<std::string_view>{}(key);
     return static_cast<std::uint32_t>(h ^ (h >> 32));
-}
-
-// In a line the monitor wrote, the first "/" follows the year and 14 bytes later stands the
-// "," before the name; from there on the line is kept. Without a "/" the tail starts at byte 14.
-struct TailSpan {
-    std::size_t start = 0;
-    std::size_t length = 0;
-};
-
-TailSpan keptTail(std::string_view line)
-{
-    const std::size_t slash = line.find('/');
-    const std::size_t start = slash == std::string_view::npos ? 14 : slash + 15;
-    if (start >= line.size())
-        return {line.size(), 0};
-    return {start, text::wholeCharacterPrefix(line.substr(start), kKeptTailLimit)};
 }
 
 } // namespace
@@ -110,35 +93,64 @@ void DeviceList::FirstLineIndex::clear()
 
 DeviceList::RecordResult DeviceList::record(const Sighting& sighting)
 {
-    const std::size_t headSize = sighting.mac.size() + sighting.ip.size() + sighting.date.size()
-                                 + sighting.time.size() + 3;
-    const auto writeHead = [&](char* out) {
-        for (const std::string* field : {&sighting.mac, &sighting.ip, &sighting.date}) {
-            out = std::copy(field->begin(), field->end(), out);
-            *out++ = ',';
-        }
-        std::copy(sighting.time.begin(), sighting.time.end(), out);
-    };
-
+    RecordResult result;
     if (const auto found = firstLineOfKey_.find(sighting.mac, lines_)) {
+        result.index = *found;
         std::string& line = lines_[*found];
-        // Rewritten inside the line's own buffer: no allocation for a device heard again.
-        const TailSpan tail = keptTail(line);
-        line.resize(tail.start + tail.length);
-        line.replace(0, tail.start, headSize, '\0');
-        writeHead(line.data());
+        const auto old = DeviceLine::parse(text::readableLine(line));
+        if (old && !old->ip.empty() && old->ip != sighting.ip) {
+            result.ipChanged = true;
+            result.previousIp.assign(old->ip); // a dotted address fits the string's own buffer
+        }
+        DeviceLine::renew(line, sighting);
         if (keyOf(line) != sighting.mac)
             firstLineOfKey_.rebuild(lines_); // only a MAC text under 17 bytes changes a key
-        return {*found, false};
+        return result;
     }
 
-    constexpr std::string_view kNewName = ",noname";
-    std::string line(headSize + kNewName.size(), '\0');
-    writeHead(line.data());
-    line.replace(headSize, kNewName.size(), kNewName);
-    lines_.push_back(std::move(line));
+    if (full()) {
+        result.index = lines_.size();
+        result.refused = true;
+        return result;
+    }
+    DeviceLine added = DeviceLine::headOf(sighting);
+    added.name = kNewDeviceName;
+    added.hasName = true;
+    lines_.push_back(added.text());
     firstLineOfKey_.add(lines_.size() - 1, lines_);
-    return {lines_.size() - 1, true};
+    result.index = lines_.size() - 1;
+    result.appended = true;
+    return result;
+}
+
+DeviceList::RenameResult DeviceList::rename(std::size_t index, std::string_view cp932Name)
+{
+    if (index >= lines_.size())
+        return RenameResult::noSuchLine;
+    if (cp932Name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+        return RenameResult::badCharacter;
+    std::string& line = lines_[index];
+    auto fields = DeviceLine::parse(text::readableLine(line));
+    if (!fields)
+        return RenameResult::noNameField;
+
+    const std::string_view name = cp932Name.substr(0, text::wholeCharacterPrefix(cp932Name, kNameLimit));
+    const std::string oldKey(keyOf(line));
+    if (fields->hasName) {
+        // The whole rest of the line is the name, also beyond what the page shows.
+        line.replace(static_cast<std::size_t>(fields->name.data() - line.data()), std::string::npos, name);
+    } else {
+        // Only a comma the page splits at makes the new field a name it shows.
+        if (fields->ip.size() + fields->date.size() + fields->time.size() + 2 >= DeviceLine::kSplitBytes)
+            return RenameResult::noNameField;
+        fields->name = name;
+        fields->hasName = true;
+        line = fields->text();
+    }
+    // A hand-edited line may hold its fourth comma within the first 17 bytes.
+    if (keyOf(line) != oldKey)
+        firstLineOfKey_.rebuild(lines_);
+    return RenameResult::renamed;
 }
 
 void DeviceList::clear()

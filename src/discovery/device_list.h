@@ -7,30 +7,50 @@
 #include <string_view>
 #include <vector>
 
+#include "discovery/device_capacity.h"
+#include "discovery/device_line.h"
 #include "text/line_list.h"
 
 namespace zqn::discovery {
 
-// One accepted announcement, as the device list records it.
-struct Sighting {
-    std::string mac;
-    std::string ip;
-    std::string date; // "yyyy/mm/dd"
-    std::string time; // "hh:nn:ss"
-};
-
 // The monitor's one record of the devices it has heard: one line per device, keyed by the
 // line's first 17 bytes, in first-sighting order. Lines are never validated, sorted or removed.
+// It takes new devices up to its capacity, counted in lines.
 class DeviceList {
 public:
     struct RecordResult {
-        std::size_t index = 0;
+        std::size_t index = 0; // count() when refused
         bool appended = false;
+        // A new device while the list is full: nothing was recorded.
+        bool refused = false;
+        // A known device heard from another address than the one its line held (a line that
+        // held none does not count); previousIp is that address, and empty otherwise.
+        bool ipChanged = false;
+        std::string previousIp;
     };
 
     // Renews the first line whose key equals the MAC text (keeping its name), or appends a line
     // named "noname". First-match semantics of a top-down scan, found through an index.
     RecordResult record(const Sighting& sighting);
+
+    enum class RenameResult {
+        renamed,
+        badCharacter, // CR, LF or NUL: the name would break the line
+        noNameField,  // none can be added where the page shows it (see rename)
+        noSuchLine,
+    };
+
+    // Replaces the name field of line index by the name, cut to 254 bytes at a whole character,
+    // where the next sighting keeps it. A line without a name field gets one after its four
+    // fields as the list page shows them, unless it has no comma or those fields fill the bytes
+    // the page splits. Nothing changes unless the result is renamed.
+    RenameResult rename(std::size_t index, std::string_view cp932Name);
+
+    std::size_t capacity() const { return capacity_; }
+    void setCapacity(std::size_t capacity) { capacity_ = capacity; }
+    // No new device is taken until the list is below its capacity again. A loaded file may hold
+    // more lines than that: the user's file is never cut.
+    bool full() const { return lines_.size() >= capacity_; }
 
     void clear();
 
@@ -71,6 +91,7 @@ private:
     };
 
     text::Lines lines_;
+    std::size_t capacity_ = kDefaultDeviceCapacity;
     bool lastLineUnterminated_ = false;
     FirstLineIndex firstLineOfKey_;
 };

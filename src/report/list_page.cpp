@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <optional>
 
-#include "text/cp932.h"
+#include "discovery/device_line.h"
 #include "text/line_list.h"
 #include "text/messages.h"
 
@@ -46,49 +45,6 @@ constexpr std::size_t kRowFixedBytes = kRowStart.size() + kEvenRowColour.size() 
 // Room for the row number and the second copy of a dotted IPv4 address, which the line holds once.
 constexpr std::size_t kRowVariableAllowance = 10 + 15;
 
-// Only the first 255 bytes after the first comma are split into fields; the rest of a longer
-// line is not shown.
-constexpr std::size_t kFieldsAfterMacLimit = 255;
-
-struct DeviceFields {
-    std::string_view mac;
-    std::string_view ip;
-    std::string_view date;
-    std::string_view time;
-    std::string_view name;
-};
-
-// Takes the text before the next comma into field; without a comma, field stays empty and the
-// rest stays whole.
-void takeField(std::string_view& rest, std::string_view& field)
-{
-    if (const std::size_t comma = rest.find(','); comma != std::string_view::npos) {
-        field = rest.substr(0, comma);
-        rest.remove_prefix(comma + 1);
-    }
-}
-
-std::optional<DeviceFields> splitDeviceLine(std::string_view line)
-{
-    const std::size_t firstComma = line.find(',');
-    if (firstComma == std::string_view::npos)
-        return std::nullopt;
-    DeviceFields fields;
-    fields.mac = line.substr(0, firstComma);
-    std::string_view rest = line.substr(firstComma + 1);
-    // Cut at a whole character so that a name never ends in half a double-byte character.
-    rest = rest.substr(0, text::wholeCharacterPrefix(rest, kFieldsAfterMacLimit));
-    takeField(rest, fields.ip);
-    takeField(rest, fields.date);
-    if (const std::size_t comma = rest.find(','); comma != std::string_view::npos) {
-        fields.time = rest.substr(0, comma);
-        fields.name = rest.substr(comma + 1);
-    } else {
-        fields.time = rest;
-    }
-    return fields;
-}
-
 // ":" and the port, or nothing for the HTTP default.
 struct PortSuffix {
     char bytes[16];
@@ -123,7 +79,7 @@ std::size_t rowBlockSizeEstimate(const discovery::DeviceList& devices, std::stri
     return size;
 }
 
-void appendDeviceRow(std::string& out, const DeviceFields& fields, std::size_t index,
+void appendDeviceRow(std::string& out, const discovery::DeviceLine& fields, std::size_t index,
                      std::string_view portSuffix)
 {
     out.append(kRowStart).append(index % 2 == 0 ? kEvenRowColour : kOddRowColour).append(kNumberCellStart);
@@ -151,7 +107,7 @@ void appendRowBlock(std::string& out, const discovery::DeviceList& devices, std:
     const std::size_t count = devices.count();
     for (std::size_t i = 0; i < count; ++i) {
         // A line without a comma (a blank line in a hand-edited file, say) ends the listing.
-        const auto fields = splitDeviceLine(text::readableLine(devices.line(i)));
+        const auto fields = discovery::DeviceLine::parse(text::readableLine(devices.line(i)));
         if (!fields)
             break;
         appendDeviceRow(out, *fields, i, portSuffix);

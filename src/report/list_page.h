@@ -6,15 +6,11 @@
 
 #include "discovery/device_list.h"
 #include "report/page_template.h"
+#include "text/byte_sink.h"
 
 namespace zqn::report {
 
-// Takes a file's bytes piece by piece.
-class ByteSink {
-public:
-    virtual ~ByteSink() = default;
-    virtual void write(std::string_view bytes) = 0;
-};
+using text::ByteSink;
 
 // Where the page writer's files go. A replace either succeeds whole or returns false.
 class FileSink {

@@ -115,6 +115,11 @@ std::string readText(const CSimpleIniA& profile, const char* section, const char
     return profile.GetValue(section, key, fallback.c_str());
 }
 
+bool hasKey(const CSimpleIniA& profile, const char* section, const char* key)
+{
+    return profile.GetValue(section, key, nullptr) != nullptr;
+}
+
 void writeValue(CSimpleIniA& profile, const char* section, const char* key, std::string_view value)
 {
     // A line break inside a value would start a stray line; only the first line can be read back.
@@ -236,6 +241,10 @@ Settings parseSettings(std::string_view iniBytes)
     settings.csvPath = readText(profile, kData, "CSV", defaults.csvPath);
     settings.htmlPath = readText(profile, kData, "HTML", defaults.htmlPath);
     settings.heading = readText(profile, kData, "MESS1", defaults.heading);
+    settings.notifyNewDevices = readBoolean(profile, kSystem, "NOTIFY", defaults.notifyNewDevices);
+    const int maxDevices = readInteger(profile, kSystem, "MAXDEV", defaults.maxDevices);
+    settings.maxDevices =
+        maxDevices >= kFewestMaxDevices && maxDevices <= kMostMaxDevices ? maxDevices : defaults.maxDevices;
     return settings;
 }
 
@@ -252,6 +261,10 @@ std::string writeSettings(std::string_view existingIniBytes, const Settings& set
     writeInteger(profile, kSystem, "HTTPPORT", settings.httpPort);
     writeInteger(profile, kSystem, "HTMLPORT", settings.httpPort);
     writeInteger(profile, kSystem, "LTIME", settings.saveInterval);
+    if (settings.notifyNewDevices || hasKey(profile, kSystem, "NOTIFY"))
+        writeBoolean(profile, kSystem, "NOTIFY", settings.notifyNewDevices);
+    if (hasKey(profile, kSystem, "MAXDEV"))
+        writeInteger(profile, kSystem, "MAXDEV", settings.maxDevices);
     writeValue(profile, kData, "CSV", settings.csvPath);
     writeValue(profile, kData, "HTML", settings.htmlPath);
     writeValue(profile, kData, "MESS1", settings.heading);

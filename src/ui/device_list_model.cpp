@@ -1,9 +1,10 @@
 #include "ui/device_list_model.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/monitor_controller.h"
-#include "storage/file_store.h"
+#include "storage/cp932_codec.h"
 
 namespace zqn::ui {
 
@@ -13,6 +14,8 @@ DeviceListModel::DeviceListModel(const app::MonitorController& controller, QObje
     , rowCount_(static_cast<int>(controller.devices().count()))
     , appendedUpTo_(rowCount_)
 {
+    for (const auto& line : controller.devices().lines())
+        widestLine_ = std::max(widestLine_, line.size());
     refreshTimer_.setSingleShot(true);
     refreshTimer_.setInterval(kRefreshIntervalMs);
     connect(&refreshTimer_, &QTimer::timeout, this, &DeviceListModel::refresh);
@@ -51,17 +54,33 @@ void DeviceListModel::refresh()
         emit dataChanged(index(firstChanged_), index(lastChanged_), {Qt::DisplayRole});
         firstChanged_ = lastChanged_ = -1;
     }
+    if (std::exchange(widthGrew_, false))
+        emit widestLineGrew();
+}
+
+void DeviceListModel::noteWidth(int row)
+{
+    const auto& devices = controller_.devices();
+    if (row < 0 || static_cast<std::size_t>(row) >= devices.count())
+        return;
+    const std::size_t width = devices.line(static_cast<std::size_t>(row)).size();
+    if (width > widestLine_) {
+        widestLine_ = width;
+        widthGrew_ = true;
+    }
 }
 
 void DeviceListModel::onDeviceAppended(int row)
 {
     appendedUpTo_ = std::max(appendedUpTo_, row + 1);
+    noteWidth(row);
     if (!refreshTimer_.isActive())
         refreshTimer_.start();
 }
 
 void DeviceListModel::onDeviceChanged(int row)
 {
+    noteWidth(row);
     if (row < 0 || row >= rowCount_)
         return; // not shown yet: the coming insert shows its current text
     firstChanged_ = firstChanged_ < 0 ? row : std::min(firstChanged_, row);
@@ -76,6 +95,10 @@ void DeviceListModel::onDevicesReset()
     beginResetModel();
     rowCount_ = appendedUpTo_ = static_cast<int>(controller_.devices().count());
     firstChanged_ = lastChanged_ = -1;
+    widestLine_ = 0;
+    for (const auto& line : controller_.devices().lines())
+        widestLine_ = std::max(widestLine_, line.size());
+    widthGrew_ = false;
     endResetModel();
 }
 

@@ -27,7 +27,15 @@ public:
     // Passes on what has been gathered since the last refresh, now.
     void refresh();
 
+    // In bytes: a fixed-pitch font shows a double-byte character two columns wide.
+    std::size_t widestLine() const { return widestLine_; }
+
+signals:
+    // The widest line grew: a view that sizes its rows once must lay them out again.
+    void widestLineGrew();
+
 private:
+    void noteWidth(int row);
     void onDeviceAppended(int row);
     void onDeviceChanged(int row);
     void onDevicesReset();
@@ -37,6 +45,8 @@ private:
     int appendedUpTo_ = 0; // rows the list holds, as far as appends have told
     int firstChanged_ = -1;
     int lastChanged_ = -1;
+    std::size_t widestLine_ = 0; // bytes
+    bool widthGrew_ = false;
     QTimer refreshTimer_;
 };
 

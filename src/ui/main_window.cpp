@@ -1,12 +1,14 @@
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
@@ -14,10 +16,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/monitor_controller.h"
 #include "ui/device_list_model.h"
 #include "ui/error_reporting.h"
 #include "ui/placement.h"
@@ -36,9 +38,21 @@ namespace {
 constexpr int kTopBarHeight = 41;
 constexpr int kStatusBarHeight = 19;
 
-QPushButton* addButton(QWidget* parent, const char* name, const QString& text, int left, int width)
+// The button runs its action and is enabled exactly when the action is.
+QPushButton* addButton(QWidget* parent, const char* name, QAction* action, const QString& text, int left, int width)
 {
-    return place(new QPushButton(text, parent), name, left, 8, width, 25);
+    auto* button = place(new QPushButton(text, parent), name, left, 8, width, 25);
+    button->setEnabled(action->isEnabled());
+    QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
+    QObject::connect(action, &QAction::enabledChanged, button, &QPushButton::setEnabled);
+    return button;
+}
+
+QAction* makeAction(QObject* parent, const char* name, const QString& text)
+{
+    auto* action = new QAction(text, parent);
+    action->setObjectName(QLatin1String(name));
+    return action;
 }
 
 QLabel* addWhitePanel(QWidget* parent, const char* name, int top)
@@ -53,12 +67,26 @@ QLabel* addWhitePanel(QWidget* parent, const char* name, int top)
     return panel;
 }
 
-QAction* addMenuItem(QMenu* menu, const char* name, const QString& text)
-{
-    QAction* action = menu->addAction(text);
-    action->setObjectName(QLatin1String(name));
-    return action;
-}
+// Every row as wide as the widest line: the view sizes one row for all of them, and a long line
+// must still be reachable with the horizontal scroll bar.
+class WidestLineDelegate : public QStyledItemDelegate {
+public:
+    WidestLineDelegate(const DeviceListModel& model, QObject* parent)
+        : QStyledItemDelegate(parent), model_(model)
+    {
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        const auto columns = static_cast<int>(std::min<std::size_t>(model_.widestLine(), 4096) + 2);
+        size.setWidth(std::max(size.width(), columns * option.fontMetrics.horizontalAdvance(QLatin1Char('0'))));
+        return size;
+    }
+
+private:
+    const DeviceListModel& model_;
+};
 
 void addMenuSeparator(QMenu* menu, const char* name)
 {
@@ -84,6 +112,8 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     interfaceFont.setPixelSize(12);
     setFont(interfaceFont);
 
+    createActions();
+
     auto* central = new QWidget(this);
     auto* column = new QVBoxLayout(central);
     column->setContentsMargins(0, 0, 0, 0);
@@ -104,9 +134,6 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
         move(frame.topLeft());
     }
 
-    // The HTTP port field too: it is written at exit, and a fixed "80" would overwrite a port
-    // put into the settings file by hand.
-    settingsPanel_->showPanelFields(settings::panelFieldsFor(controller_.settings()));
     connect(settingsPanel_, &SettingsPanel::applyRequested, this, &MainWindow::applySettings);
     connect(settingsPanel_, &SettingsPanel::cancelRequested, this, &MainWindow::cancelSettings);
 
@@ -115,20 +142,40 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     openPageFile_ = [](const QString& nativePath) {
         QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(nativePath).absoluteFilePath()));
     };
+    openUrl_ = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     confirmExit_ = [this] {
         return QMessageBox::question(this, QStringLiteral("ZQN LIST"),
                                      QStringLiteral("終了して宜しいですか？"),
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
                == QMessageBox::Yes;
     };
+    askName_ = [this](const QString& currentName) -> std::optional<QString> {
+        bool accepted = false;
+        const QString name = QInputDialog::getText(this, QStringLiteral("名前の変更"), QStringLiteral("新しい名前:"),
+                                                   QLineEdit::Normal, currentName, &accepted);
+        return accepted ? std::optional<QString>(name) : std::nullopt;
+    };
     trayAvailable_ = &QSystemTrayIcon::isSystemTrayAvailable;
 
-    connect(&controller_, &app::MonitorController::stateChanged, this, &MainWindow::showState);
-    connect(&controller_, &app::MonitorController::statusTextChanged, statusPanel_,
-            &QLabel::setText);
-    connect(&controller_, &app::MonitorController::updateTimeChanged, updateTimePanel_,
-            &QLabel::setText);
+    connect(&controller_, &app::MonitorController::stateChanged, this, &MainWindow::onStateChanged);
+    connect(&controller_, &app::MonitorController::statusTextChanged, statusPanel_, &QLabel::setText);
+    connect(&controller_, &app::MonitorController::updateTimeChanged, updateTimePanel_, &QLabel::setText);
     connect(&controller_, &app::MonitorController::errorRaised, this, &showErrorMessage);
+    connect(&controller_, &app::MonitorController::presentationRequested, this, &MainWindow::present);
+    connect(&controller_, &app::MonitorController::notifyNewDevicesChanged, notifyAction_, &QAction::setChecked);
+    connect(&controller_, &app::MonitorController::noticeRaised, this, [this](const QString& title, const QString& text) {
+        if (trayIcon_->isVisible())
+            trayIcon_->showMessage(title, text, QSystemTrayIcon::Information);
+    });
+    connect(&controller_, &app::MonitorController::shuttingDown, this, [this] {
+        // Exit writes what the panel's number fields hold, also while it is still open.
+        if (controller_.state() == app::MonitorController::State::SettingsOpen)
+            controller_.setPanelFields(settingsPanel_->panelFields());
+    });
+    connect(&controller_, &app::MonitorController::finished, this, [this] {
+        trayIcon_->hide();
+        close();
+    });
 
     statusPanel_->setText(controller_.statusText());
     updateTimePanel_->setText(controller_.updateTime());
@@ -137,6 +184,27 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
 
 MainWindow::~MainWindow() = default;
 
+void MainWindow::createActions()
+{
+    settingsAction_ = makeAction(this, "N2", QStringLiteral("設定(&E)"));
+    startAction_ = makeAction(this, "N3", QStringLiteral("開始(&G)"));
+    stopAction_ = makeAction(this, "N4", QStringLiteral("停止(&S)"));
+    pageAction_ = makeAction(this, "html1", QStringLiteral("html接続(&H)"));
+    exitAction_ = makeAction(this, "Close1", QStringLiteral("終了(&X)"));
+    showAction_ = makeAction(this, "ShowWindow", QStringLiteral("表示"));
+    notifyAction_ = makeAction(this, "NotifyNewDevices", QStringLiteral("新しい機器を通知"));
+    notifyAction_->setCheckable(true);
+    notifyAction_->setChecked(controller_.notifiesNewDevices());
+
+    connect(startAction_, &QAction::triggered, &controller_, &app::MonitorController::start);
+    connect(stopAction_, &QAction::triggered, &controller_, &app::MonitorController::stop);
+    connect(settingsAction_, &QAction::triggered, this, &MainWindow::openSettings);
+    connect(pageAction_, &QAction::triggered, this, &MainWindow::openPage);
+    connect(exitAction_, &QAction::triggered, this, &MainWindow::requestExit);
+    connect(showAction_, &QAction::triggered, this, &MainWindow::bringToFront);
+    connect(notifyAction_, &QAction::toggled, &controller_, &app::MonitorController::setNotifyNewDevices);
+}
+
 QWidget* MainWindow::createTopBar()
 {
     auto* bar = new QFrame;
@@ -144,26 +212,20 @@ QWidget* MainWindow::createTopBar()
     bar->setFrameShape(QFrame::NoFrame);
     bar->setFixedHeight(kTopBarHeight);
 
-    startButton_ = addButton(bar, "BitBtn1", QStringLiteral("開始"), 8, 64);
-    stopButton_ = addButton(bar, "BitBtn2", QStringLiteral("停止"), 76, 64);
+    auto* startButton = addButton(bar, "BitBtn1", startAction_, QStringLiteral("開始"), 8, 64);
+    auto* stopButton = addButton(bar, "BitBtn2", stopAction_, QStringLiteral("停止"), 76, 64);
     addLabel(bar, "Label6", QStringLiteral("更新時間"), 152, 8);
     updateTimePanel_ = addWhitePanel(bar, "Panel3", 4);
     addLabel(bar, "Label9", QStringLiteral("状態"), 152, 24);
     statusPanel_ = addWhitePanel(bar, "Panel4", 21);
-    pageButton_ = addButton(bar, "BitBtn7", QStringLiteral("HTML"), 418, 48);
-    settingsButton_ = addButton(bar, "BitBtn4", QStringLiteral("設定"), 474, 48);
-    auto* exitButton = addButton(bar, "BitBtn9", QStringLiteral("終了"), 528, 48);
+    auto* pageButton = addButton(bar, "BitBtn7", pageAction_, QStringLiteral("HTML"), 418, 48);
+    auto* settingsButton = addButton(bar, "BitBtn4", settingsAction_, QStringLiteral("設定"), 474, 48);
+    auto* exitButton = addButton(bar, "BitBtn9", exitAction_, QStringLiteral("終了"), 528, 48);
 
-    setTabOrder(startButton_, stopButton_);
-    setTabOrder(stopButton_, pageButton_);
-    setTabOrder(pageButton_, settingsButton_);
-    setTabOrder(settingsButton_, exitButton);
-
-    connect(startButton_, &QPushButton::clicked, this, &MainWindow::startMonitoring);
-    connect(stopButton_, &QPushButton::clicked, this, &MainWindow::stopMonitoring);
-    connect(pageButton_, &QPushButton::clicked, this, &MainWindow::openPage);
-    connect(settingsButton_, &QPushButton::clicked, this, &MainWindow::openSettings);
-    connect(exitButton, &QPushButton::clicked, this, &MainWindow::requestExit);
+    setTabOrder(startButton, stopButton);
+    setTabOrder(stopButton, pageButton);
+    setTabOrder(pageButton, settingsButton);
+    setTabOrder(settingsButton, exitButton);
     return bar;
 }
 
@@ -173,12 +235,14 @@ QListView* MainWindow::createDeviceView()
     view->setObjectName(QStringLiteral("Memo1"));
     view->setModel(model_);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     // Sizing every row separately would make a list of 100,000 devices crawl.
     view->setUniformItemSizes(true);
     view->setWordWrap(false);
     view->setTextElideMode(Qt::ElideNone);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
 
     QPalette colours = view->palette();
     colours.setColor(QPalette::Base, Qt::black);
@@ -192,6 +256,43 @@ QListView* MainWindow::createDeviceView()
     listFont.setFixedPitch(true);
     listFont.setPixelSize(15);
     view->setFont(listFont);
+    view->setItemDelegate(new WidestLineDelegate(*model_, view));
+    connect(model_, &DeviceListModel::widestLineGrew, view, &QListView::doItemsLayout);
+
+    auto* connectAction = makeAction(view, "ConnectDevice", QStringLiteral("接続"));
+    auto* copyMacAction = makeAction(view, "CopyMac", QStringLiteral("MACアドレスをコピー"));
+    auto* copyIpAction = makeAction(view, "CopyIp", QStringLiteral("IPアドレスをコピー"));
+    auto* copyLineAction = makeAction(view, "CopyLines", QStringLiteral("行をコピー"));
+    auto* renameAction = makeAction(view, "RenameDevice", QStringLiteral("名前の変更…"));
+    // Enter and Ctrl+C are taken before the view's own handling, which would copy only one line.
+    view->installEventFilter(this);
+
+    connect(connectAction, &QAction::triggered, this, [this] { openDevice(currentRow()); });
+    connect(copyMacAction, &QAction::triggered, this, [this] {
+        if (const auto device = controller_.device(currentRow()))
+            QGuiApplication::clipboard()->setText(device->mac);
+    });
+    connect(copyIpAction, &QAction::triggered, this, [this] {
+        if (const auto device = controller_.device(currentRow()))
+            QGuiApplication::clipboard()->setText(device->ip);
+    });
+    connect(copyLineAction, &QAction::triggered, this, &MainWindow::copyLines);
+    connect(renameAction, &QAction::triggered, this, [this] { renameDevice(currentRow()); });
+    connect(view, &QListView::doubleClicked, this, [this](const QModelIndex& index) { openDevice(index.row()); });
+
+    deviceMenu_ = new QMenu(view);
+    deviceMenu_->setObjectName(QStringLiteral("DeviceMenu"));
+    deviceMenu_->addActions({connectAction, copyMacAction, copyIpAction, copyLineAction});
+    deviceMenu_->addSeparator();
+    deviceMenu_->addAction(renameAction);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view, &QListView::customContextMenuRequested, this, [this, view](const QPoint& at) {
+        const QModelIndex index = view->indexAt(at);
+        if (!index.isValid())
+            return;
+        view->setCurrentIndex(index);
+        deviceMenu_->popup(view->viewport()->mapToGlobal(at));
+    });
     return view;
 }
 
@@ -199,55 +300,22 @@ void MainWindow::createTrayIcon()
 {
     popupMenu_ = new QMenu(this);
     popupMenu_->setObjectName(QStringLiteral("PopupMenu1"));
-    settingsAction_ = addMenuItem(popupMenu_, "N2", QStringLiteral("設定(&E)"));
+    popupMenu_->addAction(settingsAction_);
     addMenuSeparator(popupMenu_, "N5");
-    startAction_ = addMenuItem(popupMenu_, "N3", QStringLiteral("開始(&G)"));
-    stopAction_ = addMenuItem(popupMenu_, "N4", QStringLiteral("停止(&S)"));
+    popupMenu_->addAction(startAction_);
+    popupMenu_->addAction(stopAction_);
     addMenuSeparator(popupMenu_, "N6");
-    pageAction_ = addMenuItem(popupMenu_, "html1", QStringLiteral("html接続(&H)"));
+    popupMenu_->addAction(pageAction_);
+    addMenuSeparator(popupMenu_, "N7");
+    popupMenu_->addAction(notifyAction_);
     addMenuSeparator(popupMenu_, "N1");
-    QAction* exitAction = addMenuItem(popupMenu_, "Close1", QStringLiteral("終了(&X)"));
-
-    connect(popupMenu_, &QMenu::aboutToShow, this, &MainWindow::syncMenuWithButtons);
-    connect(settingsAction_, &QAction::triggered, this, &MainWindow::openSettings);
-    connect(startAction_, &QAction::triggered, this, &MainWindow::startMonitoring);
-    connect(stopAction_, &QAction::triggered, this, &MainWindow::stopMonitoring);
-    connect(pageAction_, &QAction::triggered, this, &MainWindow::openPage);
-    connect(exitAction, &QAction::triggered, this, &MainWindow::requestExit);
+    popupMenu_->addAction(exitAction_);
 
     trayIcon_ = new QSystemTrayIcon(windowIcon(), this);
     trayIcon_->setObjectName(QStringLiteral("TrayIcon1"));
     trayIcon_->setToolTip(QString());
     trayIcon_->setContextMenu(popupMenu_);
     connect(trayIcon_, &QSystemTrayIcon::activated, this, &MainWindow::onTrayActivated);
-}
-
-void MainWindow::presentAfterStartUp()
-{
-    if (trayAvailable_ && trayAvailable_())
-        trayIcon_->show();
-    controller_.runDeferredStart();
-    if (controller_.settings().startHidden)
-        putAway();
-    else
-        show();
-}
-
-settings::PanelFields MainWindow::panelFields() const
-{
-    // The window may be built before the settings are read; until the panel is first opened its
-    // number fields can only repeat the record.
-    if (!panelOpened_)
-        return settings::panelFieldsFor(controller_.settings());
-    return settingsPanel_->panelFields();
-}
-
-void MainWindow::syncMenuWithButtons()
-{
-    startAction_->setEnabled(startButton_->isEnabled());
-    stopAction_->setEnabled(stopButton_->isEnabled());
-    pageAction_->setEnabled(pageButton_->isEnabled());
-    settingsAction_->setEnabled(settingsButton_->isEnabled());
 }
 
 void MainWindow::setSaveFileChooser(SaveFileChooser chooser)
@@ -260,9 +328,19 @@ void MainWindow::setPageOpener(PageOpener opener)
     openPageFile_ = std::move(opener);
 }
 
+void MainWindow::setUrlOpener(UrlOpener opener)
+{
+    openUrl_ = std::move(opener);
+}
+
 void MainWindow::setExitConfirmer(ExitConfirmer confirmer)
 {
     confirmExit_ = std::move(confirmer);
+}
+
+void MainWindow::setNameAsker(NameAsker asker)
+{
+    askName_ = std::move(asker);
 }
 
 void MainWindow::setTrayAvailability(TrayAvailability availability)
@@ -270,17 +348,32 @@ void MainWindow::setTrayAvailability(TrayAvailability availability)
     trayAvailable_ = std::move(availability);
 }
 
-void MainWindow::startMonitoring()
+void MainWindow::showState()
 {
-    // Menu items follow their buttons only when the menu opens; the state decides.
-    if (controller_.canStart())
-        controller_.start();
+    startAction_->setEnabled(controller_.canStart());
+    stopAction_->setEnabled(controller_.canStop());
+    settingsAction_->setEnabled(controller_.canOpenSettings());
+
+    const bool editing = controller_.state() == app::MonitorController::State::SettingsOpen;
+    deviceView_->setVisible(!editing);
+    settingsPanel_->setVisible(editing);
 }
 
-void MainWindow::stopMonitoring()
+void MainWindow::onStateChanged(app::MonitorController::State state)
 {
-    if (controller_.canStop())
-        controller_.stop();
+    if (state == app::MonitorController::State::SettingsOpen)
+        settingsPanel_->showSettings(controller_.settings());
+    showState();
+}
+
+void MainWindow::present(bool showWindow)
+{
+    if (trayAvailable_ && trayAvailable_())
+        trayIcon_->show();
+    if (showWindow)
+        show();
+    else
+        putAway();
 }
 
 void MainWindow::openSettings()
@@ -293,27 +386,16 @@ void MainWindow::openSettings()
     raise();
     activateWindow();
     controller_.openSettings();
-    if (controller_.state() == app::MonitorController::State::SettingsOpen) {
-        settingsPanel_->showSettings(controller_.settings());
-        panelOpened_ = true;
-    }
-    showState();
 }
 
 void MainWindow::applySettings()
 {
-    if (controller_.state() != app::MonitorController::State::SettingsOpen)
-        return;
-    controller_.applySettings(settingsPanel_->editedSettings());
-    showState();
+    controller_.applySettings(settingsPanel_->editedSettings(), settingsPanel_->panelFields());
 }
 
 void MainWindow::cancelSettings()
 {
-    if (controller_.state() != app::MonitorController::State::SettingsOpen)
-        return;
-    controller_.cancelSettings();
-    showState();
+    controller_.cancelSettings(settingsPanel_->panelFields());
 }
 
 void MainWindow::openPage()
@@ -325,36 +407,38 @@ void MainWindow::openPage()
 
 void MainWindow::requestExit()
 {
-    if (exiting_)
+    if (controller_.isExiting())
         return;
     if (confirmExit_ && !confirmExit_())
         return;
-    exiting_ = true;
-    emit exitConfirmed();
-    close();
+    controller_.shutDown();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == deviceView_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::Copy)) {
+            copyLines();
+            return true;
+        }
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier) {
+            openDevice(currentRow());
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (exiting_) {
-        trayIcon_->hide();
+    if (controller_.isExiting()) {
         event->accept();
         return;
     }
     cancelSettings();
     event->ignore();
     putAway();
-}
-
-void MainWindow::showState()
-{
-    startButton_->setEnabled(controller_.canStart());
-    stopButton_->setEnabled(controller_.canStop());
-    settingsButton_->setEnabled(controller_.canOpenSettings());
-
-    const bool editing = controller_.state() == app::MonitorController::State::SettingsOpen;
-    deviceView_->setVisible(!editing);
-    settingsPanel_->setVisible(editing);
 }
 
 void MainWindow::bringToFront()
@@ -376,7 +460,48 @@ void MainWindow::putAway()
 void MainWindow::onTrayActivated(QSystemTrayIcon::ActivationReason reason)
 {
     if (reason == QSystemTrayIcon::Trigger)
-        bringToFront();
+        showAction_->trigger();
+}
+
+QList<int> MainWindow::selectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex& index : deviceView_->selectionModel()->selectedIndexes())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int MainWindow::currentRow() const
+{
+    const QModelIndex current = deviceView_->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void MainWindow::openDevice(int row)
+{
+    const QUrl url = controller_.deviceUrl(row);
+    if (url.isValid() && openUrl_)
+        openUrl_(url);
+}
+
+void MainWindow::copyLines()
+{
+    QStringList lines;
+    for (const int row : selectedRows())
+        lines << model_->data(model_->index(row)).toString();
+    if (!lines.isEmpty())
+        QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+}
+
+void MainWindow::renameDevice(int row)
+{
+    const auto device = controller_.device(row);
+    if (!device || !askName_)
+        return;
+    const auto name = askName_(device->name);
+    if (name && controller_.renameDevice(row, *name))
+        model_->refresh();
 }
 
 } // namespace zqn::ui

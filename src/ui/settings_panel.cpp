@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 
-#include "storage/file_store.h"
+#include "storage/cp932_codec.h"
 #include "ui/placement.h"
 
 namespace zqn::ui {
@@ -24,6 +24,8 @@ QString nativeSaveFileName(QWidget* parent, const QString& initialName,
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(defaultSuffix);
+    // Choosing writes nothing; the file is only replaced at the next save.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.selectFile(initialName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};

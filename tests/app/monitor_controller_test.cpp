@@ -274,7 +274,7 @@ TEST_F(Controller, UnreadableCsvAtStartEndsThatStart)
 TEST_F(Controller, StartReloadsTheCsvAndAutoStartRuns)
 {
     writeIni("AUTO=1\r\n");
-    storage::replaceFile(dir.filePath("zqnlist.csv"), "A\r\nB");
+    ASSERT_TRUE(storage::replaceFile(dir.filePath("zqnlist.csv"), "A\r\nB"));
     auto c = makeController();
     EXPECT_EQ(c->devices().count(), 2u);
     c->runDeferredStart();
@@ -301,7 +301,7 @@ TEST_F(Controller, SettingsFileThatCannotBeWrittenIsReported)
 TEST_F(Controller, TemplateFromHtmlDatIsUsed)
 {
     writeIni({}, QStringLiteral("MESS1=Office: 2F\r\n"));
-    storage::replaceFile(dir.filePath("html.dat"), "<P>%MESS01%</P>\n%LISTDATA%\n<END>\n");
+    ASSERT_TRUE(storage::replaceFile(dir.filePath("html.dat"), "<P>%MESS01%</P>\n%LISTDATA%\n<END>\n"));
     auto c = makeController();
     c->start();
     ASSERT_EVENTUALLY(QFile::exists(dir.filePath("zqnlist.htm")));
@@ -327,6 +327,156 @@ TEST_F(Controller, FailedLastWriteAtStopStaysVisible)
     EXPECT_EQ(c->state(), State::Stopped);
     EXPECT_EQ(c->statusText(), QStringLiteral("csv ファイル保存ができません。"));
     EXPECT_TRUE(QFile::exists(dir.filePath("zqnlist.htm")));
+}
+
+} // namespace
+} // namespace zqn::app
+
+namespace zqn::app {
+namespace {
+
+// The whole life without a window: the deferred start comes from the event loop, exit from the
+// controller itself.
+TEST_F(Controller, RunsFromStartUpToExitOnItsOwn)
+{
+    writeIni("AUTO=1\r\nWINDOW=1\r\n");
+    auto c = makeController();
+    QSignalSpy presented(c.get(), &MonitorController::presentationRequested);
+    QSignalSpy finished(c.get(), &MonitorController::finished);
+    ASSERT_EVENTUALLY(presented.count() == 1);
+    EXPECT_FALSE(presented.at(0).at(0).toBool()) << "WINDOW=1 keeps the window away";
+    EXPECT_EQ(c->state(), State::Running);
+    send(announcement(0x71));
+    ASSERT_EVENTUALLY(c->devices().count() == 1u);
+
+    EXPECT_TRUE(c->shutDown());
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_FALSE(c->canStart() || c->canStop() || c->canOpenSettings()) << "nothing runs after exit";
+    EXPECT_TRUE(csv().contains(macOf(0x71)));
+    EXPECT_TRUE(readAll(iniPath()).contains("AUTO=1\r\n"));
+    c->runDeferredStart();
+    EXPECT_EQ(presented.count(), 1) << "the deferred start runs once";
+}
+
+struct AddressCase {
+    const char* name;
+    const char* httpPort;
+    const char* csvLine;
+    const char* url; // empty: nothing to open
+};
+
+class DeviceAddress : public Controller, public testing::WithParamInterface<AddressCase> {};
+
+TEST_P(DeviceAddress, IsWhereThePageButtonPosts)
+{
+    const AddressCase& p = GetParam();
+    writeIni(QStringLiteral("HTTPPORT=%1\r\n").arg(QLatin1String(p.httpPort)));
+    {
+        QFile file(dir.filePath("zqnlist.csv"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(p.csvLine);
+    }
+    auto c = makeController();
+    EXPECT_EQ(c->deviceUrl(0).toString(), QString::fromLatin1(p.url));
+    EXPECT_TRUE(c->deviceUrl(1).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DeviceAddress,
+    testing::Values(AddressCase{"default_port", "80", "02:00:00:00:00:01,192.168.1.5,2024/05/01,09:15:30,a",
+                                "http://192.168.1.5"},
+                    AddressCase{"port_8080", "8080", "02:00:00:00:00:01,192.168.1.5,2024/05/01,09:15:30,a",
+                                "http://192.168.1.5:8080"},
+                    AddressCase{"no_address", "80", "02:00:00:00:00:01", ""},
+                    AddressCase{"not_a_host", "80", "02:00:00:00:00:01,evil.example/x?y,2024/05/01,09:15:30,a", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Controller, RenameIsSavedAtOnceAndSurvivesStart)
+{
+    writeIni();
+    auto c = makeController();
+    c->handleDatagram(announcement(0x81), "10.0.0.1");
+    c->handleDatagram(announcement(0x82), "10.0.0.2");
+
+    ASSERT_TRUE(c->renameDevice(1, QStringLiteral("受付プリンタ")));
+    const QByteArray saved = csv();
+    EXPECT_TRUE(saved.endsWith(macOf(0x82) + ",10.0.0.2,2024/05/01,09:15:30,\x8E\xF3\x95\x74\x83\x76\x83\x8A\x83\x93\x83\x5E\r\n"))
+        << saved.toStdString();
+    EXPECT_TRUE(QFile::exists(dir.filePath("zqnlist.htm")));
+
+    c->start(); // reloads the file
+    c->handleDatagram(announcement(0x82), "10.0.0.3");
+    EXPECT_EQ(c->device(1)->name, QStringLiteral("受付プリンタ"));
+    EXPECT_EQ(c->device(1)->ip, QStringLiteral("10.0.0.3"));
+    EXPECT_EQ(errors->count(), 0);
+}
+
+TEST_F(Controller, RenameRefusesWhatTheFileCannotCarry)
+{
+    writeIni();
+    auto c = makeController();
+    c->handleDatagram(announcement(0x91), "10.0.0.1");
+    const QString refused[] = {QStringLiteral("한국어"), QStringLiteral("two\nlines"), QString::fromUtf16(u"nul\0x", 5)};
+    for (const QString& name : refused) {
+        EXPECT_FALSE(c->renameDevice(0, name)) << name.toStdString();
+        EXPECT_EQ(c->device(0)->name, QStringLiteral("noname"));
+    }
+    EXPECT_EQ(errors->count(), 3);
+    EXPECT_FALSE(QFile::exists(dir.filePath("zqnlist.csv"))) << "nothing is saved for a refused name";
+}
+
+class Notices : public Controller {
+protected:
+    std::unique_ptr<MonitorController> makeNotifying(bool on)
+    {
+        writeIni(on ? QStringLiteral("NOTIFY=1\r\n") : QString());
+        MonitorController::Options options;
+        options.settingsPath = iniPath();
+        options.noticeWindowMs = 30;
+        auto c = std::make_unique<MonitorController>(std::move(options));
+        c->startUp();
+        notices = std::make_unique<QSignalSpy>(c.get(), &MonitorController::noticeRaised);
+        return c;
+    }
+    QString lastNotice() const { return notices->isEmpty() ? QString() : notices->last().at(1).toString(); }
+    std::unique_ptr<QSignalSpy> notices;
+};
+
+TEST_F(Notices, OneDeviceByNameSeveralByCountAndAMoveByItsAddresses)
+{
+    auto c = makeNotifying(true);
+    c->handleDatagram(announcement(0xA1), "10.0.0.1");
+    ASSERT_EVENTUALLY(notices->count() == 1);
+    EXPECT_EQ(lastNotice(), QStringLiteral("新しい機器: %1 (10.0.0.1)").arg(QLatin1String(macOf(0xA1))));
+
+    for (quint32 tail = 0xA2; tail <= 0xA4; ++tail)
+        c->handleDatagram(announcement(tail), "10.0.0.2");
+    c->handleDatagram(announcement(0xA1), "10.0.0.1"); // heard again where it was: nothing to tell
+    ASSERT_EVENTUALLY(notices->count() == 2);
+    EXPECT_EQ(lastNotice(), QStringLiteral("新しい機器が 3 台見つかりました"));
+
+    c->handleDatagram(announcement(0xA1), "10.0.0.9");
+    ASSERT_EVENTUALLY(notices->count() == 3);
+    EXPECT_EQ(lastNotice(),
+              QStringLiteral("%1 の IP アドレスが 10.0.0.1 から 10.0.0.9 に変わりました").arg(QLatin1String(macOf(0xA1))));
+}
+
+TEST_F(Notices, AreOffUntilAskedForAndTheChoiceIsSavedOnlyOnceMade)
+{
+    auto c = makeNotifying(false);
+    EXPECT_FALSE(c->notifiesNewDevices());
+    c->handleDatagram(announcement(0xB1), "10.0.0.1");
+    QTest::qWait(80);
+    EXPECT_EQ(notices->count(), 0);
+    ASSERT_TRUE(c->shutDown());
+    EXPECT_FALSE(readAll(iniPath()).contains("NOTIFY")) << "a file of someone who never chose stays as it was";
+
+    auto d = makeNotifying(false);
+    d->setNotifyNewDevices(true);
+    d->handleDatagram(announcement(0xB2), "10.0.0.2");
+    ASSERT_EVENTUALLY(notices->count() == 1);
+    ASSERT_TRUE(d->shutDown());
+    EXPECT_TRUE(readAll(iniPath()).contains("NOTIFY=1\r\n"));
 }
 
 } // namespace

@@ -207,3 +207,145 @@ TEST(DeviceListRecord, AgreesWithAPlainScanOnARandomMix)
 
 } // namespace
 } // namespace zqn::discovery
+
+namespace zqn::discovery {
+namespace {
+
+struct IpCase {
+    const char* name;
+    std::string stored;
+    bool ipChanged;
+    std::string previousIp;
+};
+
+class RecordIpChange : public testing::TestWithParam<IpCase> {};
+
+TEST_P(RecordIpChange, ToldOnlyWhenTheLineHeldAnotherAddress)
+{
+    DeviceList list;
+    list.load(GetParam().stored);
+    const auto result = list.record(sighting(kMac, "192.168.1.21"));
+    EXPECT_EQ(result.ipChanged, GetParam().ipChanged);
+    EXPECT_EQ(result.previousIp, GetParam().previousIp);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecordIpChange,
+    testing::Values(IpCase{"same_address", kMac + ",192.168.1.21,2024/05/01,09:15:30,noname", false, ""},
+                    IpCase{"other_address", kMac + ",192.168.1.20,2024/05/01,09:15:30,noname", true, "192.168.1.20"},
+                    IpCase{"longer_address_sharing_a_prefix", kMac + ",192.168.1.210,2024/05/01,09:15:30,x", true,
+                           "192.168.1.210"},
+                    IpCase{"line_without_address", kMac, false, ""},
+                    IpCase{"empty_address_field", kMac + ",,2024/05/01,09:15:30,noname", false, ""},
+                    IpCase{"new_device", "", false, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct RenameCase {
+    const char* name;
+    std::string stored;
+    std::string newName;
+    DeviceList::RenameResult result;
+    std::string renamed; // the line afterwards
+};
+
+class Rename : public testing::TestWithParam<RenameCase> {};
+
+const std::string kFields = kMac + ",192.168.1.20,2024/05/01,09:15:30";
+
+TEST_P(Rename, ReplacesOnlyTheNameField)
+{
+    DeviceList list;
+    list.load("first line\r\n" + GetParam().stored + "\r\nlast line");
+    EXPECT_EQ(list.rename(1, GetParam().newName), GetParam().result);
+    EXPECT_EQ(list.lines(), (text::Lines{"first line", GetParam().renamed, "last line"}));
+    EXPECT_EQ(list.text(), "first line\r\n" + GetParam().renamed + "\r\nlast line");
+}
+
+using enum DeviceList::RenameResult;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Rename,
+    testing::Values(
+        RenameCase{"name_replaced", kFields + ",noname", "Printer 2F", renamed, kFields + ",Printer 2F"},
+        RenameCase{"commas_kept_in_both_names", kFields + ",a,b", "c,d", renamed, kFields + ",c,d"},
+        RenameCase{"empty_name", kFields + ",noname", "", renamed, kFields + ","},
+        RenameCase{"name_beyond_what_the_page_shows_replaced", kFields + "," + std::string(400, 'n'), "x", renamed,
+                   kFields + ",x"},
+        RenameCase{"cut_to_254", kFields + ",a", std::string(300, 'n'), renamed, kFields + "," + std::string(254, 'n')},
+        RenameCase{"cut_never_splits_a_character", kFields + ",a", std::string(253, 'n') + "\x83\x41", renamed,
+                   kFields + "," + std::string(253, 'n')},
+        RenameCase{"four_fields_get_a_name", kFields, "\x83\x76\x83\x8A", renamed, kFields + ",\x83\x76\x83\x8A"},
+        // The page shows "u,v" as MAC u and time v: the name needs the empty fields between.
+        RenameCase{"two_fields_padded_as_the_page_reads_them", "u,v", "n", renamed, "u,,,v,n"},
+        RenameCase{"line_without_comma_refused", kMac, "n", noNameField, kMac},
+        RenameCase{"fields_filling_the_split_bytes_refused", "u,v," + std::string(253, 't'), "n", noNameField,
+                   "u,v," + std::string(253, 't')},
+        RenameCase{"carriage_return_refused", kFields + ",old", "a\rb", badCharacter, kFields + ",old"},
+        RenameCase{"line_feed_refused", kFields + ",old", "a\nb", badCharacter, kFields + ",old"},
+        RenameCase{"nul_refused", kFields + ",old", std::string("a\0b", 3), badCharacter, kFields + ",old"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DeviceListRename, NextSightingKeepsTheNewName)
+{
+    DeviceList list;
+    list.record(sighting(kMac, "192.168.1.20"));
+    ASSERT_EQ(list.rename(0, "Printer, 2F"), renamed);
+    list.record(sighting(kMac, "192.168.1.22", "2024/05/03", "11:00:00"));
+    EXPECT_EQ(list.line(0), kMac + ",192.168.1.22,2024/05/03,11:00:00,Printer, 2F");
+    EXPECT_EQ(list.rename(1, "x"), noSuchLine);
+}
+
+// A short hand-edited line holds its name within the first 17 bytes, the line's key.
+TEST(DeviceListRename, ANewKeyIsFoundByTheNextSighting)
+{
+    DeviceList list;
+    list.load("a,b,c,d,old\r\n");
+    ASSERT_EQ(list.rename(0, "0A:1B:2C:3D:4E:5F"), renamed);
+    const auto result = list.record(sighting("a,b,c,d,0A:1B:2C:"));
+    EXPECT_FALSE(result.appended);
+    EXPECT_EQ(result.index, 0u);
+}
+
+} // namespace
+} // namespace zqn::discovery
+
+namespace zqn::discovery {
+namespace {
+
+TEST(DeviceListCapacity, AtTheCapKnownDevicesUpdateAndNewOnesAreRefused)
+{
+    DeviceList list;
+    EXPECT_EQ(list.capacity(), 65'536u);
+    list.setCapacity(2);
+    list.record(sighting("00:00:00:00:00:01"));
+    EXPECT_FALSE(list.full());
+    list.record(sighting("00:00:00:00:00:02"));
+    ASSERT_TRUE(list.full());
+    const std::string before = list.text();
+
+    const auto refused = list.record(sighting(kMac));
+    EXPECT_TRUE(refused.refused);
+    EXPECT_FALSE(refused.appended);
+    EXPECT_EQ(refused.index, 2u);
+    EXPECT_EQ(list.text(), before);
+
+    const auto updated = list.record(sighting("00:00:00:00:00:02", "10.0.0.9"));
+    EXPECT_FALSE(updated.refused);
+    EXPECT_EQ(updated.index, 1u);
+    EXPECT_EQ(list.line(1), "00:00:00:00:00:02,10.0.0.9,2024/05/02,10:00:00,noname");
+}
+
+TEST(DeviceListCapacity, ALoadedFileOverTheCapIsKeptWhole)
+{
+    DeviceList list;
+    list.setCapacity(2);
+    list.load("A\r\nB\r\nC\r\n");
+    EXPECT_EQ(list.text(), "A\r\nB\r\nC\r\n");
+    EXPECT_TRUE(list.record(sighting(kMac)).refused);
+    list.setCapacity(4);
+    EXPECT_TRUE(list.record(sighting(kMac)).appended);
+    EXPECT_EQ(list.count(), 4u);
+}
+
+} // namespace
+} // namespace zqn::discovery

@@ -49,10 +49,14 @@ struct MonitorSettings {
 // A copy of the monitor in a folder of its own: its settings file lies beside the copy.
 class MonitorProcess : public testing::Test {
 protected:
+    // The program under test and the name its copy takes (the settings file is named after it).
+    virtual QString programSource() const { return QStringLiteral(ZQN_EXECUTABLE); }
+    virtual QString programName() const { return QStringLiteral("zqnlist"); }
+
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(QFile::copy(QStringLiteral(ZQN_EXECUTABLE), dir.filePath("zqnlist")));
+        ASSERT_TRUE(QFile::copy(programSource(), dir.filePath(programName())));
         port = freePort();
     }
 
@@ -64,9 +68,9 @@ protected:
         }
     }
 
-    void start(const MonitorSettings& settings = {})
+    void start(const MonitorSettings& settings = {}, const QStringList& arguments = {})
     {
-        QFile ini(dir.filePath("zqnlist.Ini"));
+        QFile ini(dir.filePath(programName() + QStringLiteral(".Ini")));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         ini.write("[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=" + QByteArray::number(port) + "\r\nLTIME=1\r\n"
                   + settings.systemExtra + "[DATA]\r\nCSV=" + settings.csvPath + "\r\nHTML=" + settings.htmlPath
@@ -76,10 +80,10 @@ protected:
         env.insert("QT_QPA_PLATFORM", "offscreen");
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(dir.path());
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.setProcessChannelMode(channels);
         if (settings.childSetup)
             process.setChildProcessModifier(settings.childSetup);
-        process.start(dir.filePath("zqnlist"), {});
+        process.start(dir.filePath(programName()), arguments);
         ASSERT_TRUE(process.waitForStarted());
     }
 
@@ -106,6 +110,7 @@ protected:
 
     QTemporaryDir dir;
     QProcess process;
+    QProcess::ProcessChannelMode channels = QProcess::ForwardedErrorChannel;
     quint16 port = 0;
 };
 

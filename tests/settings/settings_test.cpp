@@ -105,8 +105,45 @@ INSTANTIATE_TEST_SUITE_P(
                  std::string("[DATA]\r\nHTML=C:\\web\\list.htm\r\nMESS1=") + kSjisHeading + " \"a=b\" ;c\r\n",
                  Settings{.htmlPath = "C:\\web\\list.htm", .heading = std::string(kSjisHeading) + " \"a=b\" ;c"}},
         ReadCase{"utf8_signature_skipped", std::string(kUtf8Signature) + "[SYSTEM]\r\nPORT=6000\r\n",
-                 Settings{.udpPort = 6000}}),
+                 Settings{.udpPort = 6000}},
+        ReadCase{"notify_non_zero", "[SYSTEM]\r\nNOTIFY=2\r\n", Settings{.notifyNewDevices = true}},
+        ReadCase{"notify_unreadable_is_off", "[SYSTEM]\r\nNOTIFY=on\r\n", Settings{}},
+        ReadCase{"max_devices_lowest", "[SYSTEM]\r\nMAXDEV=1\r\n", Settings{.maxDevices = 1}},
+        ReadCase{"max_devices_highest", "[SYSTEM]\r\nMAXDEV=1000000\r\n", Settings{.maxDevices = 1'000'000}},
+        ReadCase{"max_devices_zero_gives_default", "[SYSTEM]\r\nMAXDEV=0\r\n", Settings{}},
+        ReadCase{"max_devices_above_range_gives_default", "[SYSTEM]\r\nMAXDEV=1000001\r\n", Settings{}},
+        ReadCase{"max_devices_unreadable_gives_default", "[SYSTEM]\r\nMAXDEV=many\r\n", Settings{}}),
     caseName<ReadCase>);
+
+struct LaterKeyCase {
+    const char* name;
+    std::string existing;
+    Settings settings;
+    std::string written; // in the new file
+    std::string absent;  // not in the new file
+};
+
+class WriteLaterKeys : public testing::TestWithParam<LaterKeyCase> {};
+
+TEST_P(WriteLaterKeys, OnlyWhereTheyMatter)
+{
+    const std::string bytes = writeSettings(GetParam().existing, GetParam().settings);
+    EXPECT_NE(bytes.find(GetParam().written), std::string::npos) << bytes;
+    EXPECT_EQ(bytes.find(GetParam().absent), std::string::npos) << bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WriteLaterKeys,
+    testing::Values(
+        LaterKeyCase{"notify_on_after_the_system_keys", "", Settings{.notifyNewDevices = true},
+                     "LTIME=10\r\nNOTIFY=1\r\n\r\n[DATA]", "MAXDEV"},
+        LaterKeyCase{"notify_off_not_added", "[SYSTEM]\r\nPORT=1\r\n", Settings{}, "LTIME=10\r\n\r\n", "NOTIFY"},
+        LaterKeyCase{"notify_off_kept_when_there", "[SYSTEM]\r\nNOTIFY=1\r\n", Settings{}, "NOTIFY=0\r\n", "NOTIFY=1"},
+        LaterKeyCase{"max_devices_not_added", "[SYSTEM]\r\nPORT=1\r\n", Settings{.maxDevices = 2000}, "PORT=5000",
+                     "MAXDEV"},
+        LaterKeyCase{"max_devices_written_when_there", "[system]\r\nmaxdev=oops\r\n", Settings{.maxDevices = 2000},
+                     "MAXDEV=2000\r\n", "oops"}),
+    caseName<LaterKeyCase>);
 
 struct BooleanCase {
     const char* name;

@@ -1,5 +1,7 @@
 #include "storage/file_store.h"
 
+#include "storage/cp932_codec.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -24,20 +26,20 @@ protected:
 TEST_F(FileStore, ReplaceThenReadIsByteExact)
 {
     std::string bytes("A\r\n\x83\x5C\0B", 7);
-    replaceFile(path("a.csv"), bytes);
-    EXPECT_EQ(readFile(path("a.csv")), bytes);
-    replaceFile(path("a.csv"), "");
-    EXPECT_EQ(readFile(path("a.csv")), "");
+    ASSERT_TRUE(replaceFile(path("a.csv"), bytes));
+    EXPECT_EQ(*readFile(path("a.csv")), bytes);
+    ASSERT_TRUE(replaceFile(path("a.csv"), ""));
+    EXPECT_EQ(*readFile(path("a.csv")), "");
 }
 
 TEST_F(FileStore, Cp932PathsAreDecodedNotPassedThrough)
 {
     // 表.csv: 95 5C is one character, not a folder separator.
     const std::string name = cp932(dir.path()) + "/\x95\x5C.csv";
-    replaceFile(std::string_view(name), "x");
+    ASSERT_TRUE(replaceFile(std::string_view(name), "x"));
     EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("表.csv"))));
     EXPECT_TRUE(isRegularFile(std::string_view(name)));
-    EXPECT_EQ(readFile(std::string_view(name)), "x");
+    EXPECT_EQ(*readFile(std::string_view(name)), "x");
 }
 
 TEST_F(FileStore, RegularFileTestIgnoresFoldersAndEmptyPaths)
@@ -46,43 +48,41 @@ TEST_F(FileStore, RegularFileTestIgnoresFoldersAndEmptyPaths)
     EXPECT_FALSE(isRegularFile(path("html.dat")));
     EXPECT_FALSE(isRegularFile(path("missing")));
     EXPECT_FALSE(isRegularFile(std::string_view()));
-    EXPECT_EQ(readExistingFile(path("html.dat")), std::nullopt);
-    EXPECT_EQ(readExistingFile(path("missing")), std::nullopt);
-    EXPECT_EQ(readExistingFile(std::string_view()), std::nullopt);
+    EXPECT_EQ(*readExistingFile(path("html.dat")), std::nullopt);
+    EXPECT_EQ(*readExistingFile(path("missing")), std::nullopt);
+    EXPECT_EQ(*readExistingFile(std::string_view()), std::nullopt);
 }
 
 TEST_F(FileStore, ReadingAMissingFileNamesIt)
 {
-    try {
-        readFile(path("missing.csv"));
-        FAIL() << "no error";
-    } catch (const FileError& e) {
-        const QString message = QString::fromUtf8(e.what());
-        EXPECT_TRUE(message.startsWith(QStringLiteral("ファイル "))) << e.what();
-        EXPECT_TRUE(message.endsWith(QStringLiteral(" は開けません"))) << e.what();
-        EXPECT_TRUE(message.contains(QStringLiteral("missing.csv"))) << e.what();
-    }
+    const auto read = readFile(path("missing.csv"));
+    ASSERT_FALSE(read) << "no error";
+    const QString& message = read.error();
+    EXPECT_TRUE(message.startsWith(QStringLiteral("ファイル "))) << message.toStdString();
+    EXPECT_TRUE(message.endsWith(QStringLiteral(" は開けません"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("missing.csv"))) << message.toStdString();
 }
 
-TEST_F(FileStore, FailedReplaceInAMissingFolderThrowsAndSinkReportsFalse)
+TEST_F(FileStore, FailedReplaceInAMissingFolderNamesTheFile)
 {
-    EXPECT_THROW(replaceFile(path("no/such/a.csv"), "x"), FileError);
-    FileReplacer sink;
-    EXPECT_FALSE(sink.replace(cp932(path("no/such/a.csv")), "x"));
-    EXPECT_TRUE(sink.replace(cp932(path("a.csv")), "y"));
-    EXPECT_EQ(readFile(path("a.csv")), "y");
+    const Status written = replaceFile(path("no/such/a.csv"), "x");
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(written.error().startsWith(QDir::toNativeSeparators(path("no/such/a.csv")) + QStringLiteral(": ")))
+        << written.error().toStdString();
+    EXPECT_TRUE(replaceFile(std::string_view(cp932(path("a.csv"))), "y"));
+    EXPECT_EQ(*readFile(path("a.csv")), "y");
 }
 
 #ifdef Q_OS_UNIX
 TEST_F(FileStore, ReplaceFollowsLinksAndKeepsModeBits)
 {
-    replaceFile(path("target.csv"), "old");
+    ASSERT_TRUE(replaceFile(path("target.csv"), "old"));
     ASSERT_TRUE(QFile::setPermissions(path("target.csv"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
     const auto mode = QFile::permissions(path("target.csv"));
     ASSERT_TRUE(QFile::link(path("target.csv"), path("link.csv")));
-    replaceFile(path("link.csv"), "new");
+    ASSERT_TRUE(replaceFile(path("link.csv"), "new"));
     EXPECT_TRUE(QFileInfo(path("link.csv")).isSymLink());
-    EXPECT_EQ(readFile(path("target.csv")), "new");
+    EXPECT_EQ(*readFile(path("target.csv")), "new");
     EXPECT_EQ(QFile::permissions(path("target.csv")), mode);
     EXPECT_FALSE(mode.testFlag(QFile::ReadOther));
 }
@@ -95,7 +95,7 @@ TEST_P(FileSizeLimit, WriteBeyondTheLimitLeavesTheOldFileWhole)
 {
     const std::size_t newSize = GetParam();
     const std::string old(newSize / 2, 'o');
-    replaceFile(path("a.csv"), old);
+    ASSERT_TRUE(replaceFile(path("a.csv"), old));
 
     struct sigaction ignore {};
     struct sigaction previousAction {};
@@ -107,14 +107,13 @@ TEST_P(FileSizeLimit, WriteBeyondTheLimitLeavesTheOldFileWhole)
     limited.rlim_cur = newSize - 10;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
 
-    FileReplacer sink;
-    const bool written = sink.replace(cp932(path("a.csv")), std::string(newSize, 'n'));
+    const Status written = replaceFile(std::string_view(cp932(path("a.csv"))), std::string(newSize, 'n'));
 
     setrlimit(RLIMIT_FSIZE, &previous);
     sigaction(SIGXFSZ, &previousAction, nullptr);
 
     EXPECT_FALSE(written);
-    EXPECT_EQ(readFile(path("a.csv")), old);
+    EXPECT_EQ(*readFile(path("a.csv")), old);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"a.csv"}) << "temporary file left behind";
 }
 
@@ -130,18 +129,17 @@ namespace {
 
 TEST_F(FileStore, PiecesAreWrittenInOrderAndCommittedOnce)
 {
-    replaceFile(path("a.csv"), "old");
-    FileReplacer sink;
+    ASSERT_TRUE(replaceFile(path("a.csv"), "old"));
     bool sawOldFileMidway = false;
-    ASSERT_TRUE(sink.replaceWith(cp932(path("a.csv")), [&](report::ByteSink& out) {
+    ASSERT_TRUE(replaceFileWith(path("a.csv"), [&](text::ByteSink& out) {
         out.write("one,");
-        sawOldFileMidway = readFile(path("a.csv")) == "old";
+        sawOldFileMidway = *readFile(path("a.csv")) == "old";
         out.write("two,");
         out.write("");
         out.write("three");
     }));
     EXPECT_TRUE(sawOldFileMidway) << "the target is replaced only when all pieces are written";
-    EXPECT_EQ(readFile(path("a.csv")), "one,two,three");
+    EXPECT_EQ(*readFile(path("a.csv")), "one,two,three");
 }
 
 } // namespace

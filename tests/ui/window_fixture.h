@@ -56,6 +56,7 @@ protected:
         app::MonitorController::Options options;
         options.settingsPath = dir.filePath(QStringLiteral("zqnlist.Ini"));
         options.clock = [] { return text::LocalDateTime{2024, 5, 1, 9, 15, 30}; };
+        options.scheduleDeferredStart = false; // tests run it when they mean to
         controller = std::make_unique<app::MonitorController>(std::move(options));
         if (order == Order::StartUpFirst)
             controller->startUp();

@@ -1,5 +1,21 @@
-#include "app/termination_signals.h"
+#include "app/platform.h"
 
+#include <QtGlobal>
+
+namespace zqn::app {
+
+bool displayAvailable()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // A platform chosen by hand (offscreen, vnc, eglfs) needs neither.
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
+           || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+    return true;
+#endif
+}
+
+} // namespace zqn::app
 #ifdef Q_OS_UNIX
 
 #include <QSocketNotifier>

@@ -4,7 +4,12 @@
 
 #include <functional>
 
+// What differs between platforms, kept in this one place.
 namespace zqn::app {
+
+// False when a window program could not open a window here: on X11 and Wayland systems, when
+// neither display is named (Qt would abort). Elsewhere a display is taken to be there.
+bool displayAvailable();
 
 // Catches SIGTERM and SIGINT from the very start of the program. The handlers only write a byte
 // into a pipe; nothing else runs inside them. Call before anything else in main.

@@ -1,10 +1,10 @@
-#include <QTimer>
+// The window program: the monitor with its window, tray icon and settings panel.
 
 #include <cstdio>
 
 #include "app/monitor_controller.h"
+#include "app/platform.h"
 #include "app/settings_location.h"
-#include "app/termination_signals.h"
 #include "ui/error_reporting.h"
 #include "ui/main_window.h"
 
@@ -12,6 +12,11 @@ int main(int argc, char** argv)
 {
     // First of all, so that a logout during start-up still ends the program cleanly.
     zqn::app::installTerminationHandlers();
+
+    if (!zqn::app::displayAvailable()) {
+        std::fputs("zqnlist: no display found; zqnlistd runs the monitor without one\n", stderr);
+        return 1;
+    }
 
     zqn::ui::Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zqnlist"));
@@ -22,25 +27,14 @@ int main(int argc, char** argv)
     zqn::app::MonitorController controller(std::move(options));
     zqn::ui::MainWindow window(controller);
 
-    bool finished = false;
-    const auto finish = [&] {
-        if (finished)
-            return;
-        finished = true;
-        controller.shutDown(window.panelFields());
-        QApplication::exit(0); // quit() would ask the window, which only hides, to close
-    };
-    QObject::connect(&window, &zqn::ui::MainWindow::exitConfirmed, &app, finish);
+    // quit() would ask the window, which only hides, to close.
+    QObject::connect(&controller, &zqn::app::MonitorController::finished, &app, [] { QApplication::exit(0); });
     zqn::app::watchTerminationSignals(&app, [&] {
         // A session that logs out waits for nobody to close a message box.
         zqn::ui::setErrorHandler([](const QString& message) { std::fprintf(stderr, "zqnlist: %s\n", qPrintable(message)); });
-        finish();
+        controller.shutDown();
     });
 
     controller.startUp();
-    QTimer::singleShot(1, &window, [&] {
-        if (!finished)
-            window.presentAfterStartUp();
-    });
     return QApplication::exec();
 }
