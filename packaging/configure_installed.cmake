@@ -19,6 +19,4 @@ foreach(template man/zqnlist.1.in man/zqnlistd.8.in zqnlistd.service.in)
 endforeach()
 
 # The service's settings, beside the other system configuration.
-if(ZQN_SETTINGS)
-  file(INSTALL ${ZQN_SETTINGS} DESTINATION ${ZQN_FULL_SYSCONFDIR}/zqnlist RENAME zqnlist.Ini)
-endif()
+file(INSTALL ${ZQN_TEMPLATES}/zqnlistd.Ini DESTINATION ${ZQN_FULL_SYSCONFDIR}/zqnlist RENAME zqnlist.Ini)
