@@ -168,7 +168,7 @@ void MonitorController::openSettings()
         setState(State::SettingsOpen);
 }
 
-void MonitorController::applySettings(const settings::Settings& edited, const settings::PanelFields& typed)
+void MonitorController::applySettings(const settings::Settings& edited, const PanelFields& typed)
 {
     if (state_ == State::Running || exiting_)
         return;
@@ -182,7 +182,7 @@ void MonitorController::applySettings(const settings::Settings& edited, const se
     setState(State::Stopped);
 }
 
-void MonitorController::cancelSettings(const settings::PanelFields& typed)
+void MonitorController::cancelSettings(const PanelFields& typed)
 {
     if (state_ != State::SettingsOpen)
         return;
@@ -190,10 +190,10 @@ void MonitorController::cancelSettings(const settings::PanelFields& typed)
     setState(State::Stopped);
 }
 
-settings::PanelFields MonitorController::panelFields() const
+PanelFields MonitorController::panelFields() const
 {
     // Until the panel was used its number fields can only repeat the record.
-    return panelFields_.value_or(settings::panelFieldsFor(settings_));
+    return panelFields_.value_or(panelFieldsFor(settings_));
 }
 
 void MonitorController::setNotifyNewDevices(bool on)
@@ -222,7 +222,7 @@ bool MonitorController::shutDown()
 
 bool MonitorController::writeSettingsFile()
 {
-    const settings::Settings toWrite = settings::withPanelFields(settings_, panelFields());
+    const settings::Settings toWrite = withPanelFields(settings_, panelFields());
     std::string existing;
     // A file that cannot be read is written afresh; the write below reports one that cannot be written.
     if (auto bytes = storage::readExistingFile(options_.settingsPath); bytes && *bytes)

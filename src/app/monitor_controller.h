@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/device_notices.h"
+#include "app/panel_fields.h"
 #include "discovery/device_list.h"
 #include "discovery/udp_listener.h"
 #include "report/list_page.h"
@@ -57,14 +58,14 @@ public:
     void stop();
     void openSettings();
     // Takes the panel's fields into the record and rebuilds the page blocks.
-    void applySettings(const settings::Settings& edited, const settings::PanelFields& typed);
-    void applySettings(const settings::Settings& edited) { applySettings(edited, settings::panelFieldsFor(edited)); }
+    void applySettings(const settings::Settings& edited, const PanelFields& typed);
+    void applySettings(const settings::Settings& edited) { applySettings(edited, panelFieldsFor(edited)); }
     // Leaves the record alone; the typed numbers are still what exit writes.
-    void cancelSettings(const settings::PanelFields& typed);
+    void cancelSettings(const PanelFields& typed);
     void cancelSettings() { cancelSettings(panelFields()); }
     // The settings panel's number fields as they stand. Exit writes these, not the record's.
-    void setPanelFields(const settings::PanelFields& typed) { panelFields_ = typed; }
-    settings::PanelFields panelFields() const;
+    void setPanelFields(const PanelFields& typed) { panelFields_ = typed; }
+    PanelFields panelFields() const;
 
     // Exit: records what is waiting and writes the page once more when running, then writes the
     // settings file. Emits finished either way; returns false (after errorRaised) when the
@@ -141,7 +142,7 @@ private:
 
     Options options_;
     settings::Settings settings_;
-    std::optional<settings::PanelFields> panelFields_;
+    std::optional<PanelFields> panelFields_;
     discovery::DeviceList devices_;
     discovery::UdpListener listener_;
     text::Lines pageTemplate_;
