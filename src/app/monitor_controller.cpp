@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "app/file_sink.h"
 #include "discovery/announcement.h"
@@ -79,6 +80,7 @@ void MonitorController::startUp()
         emit errorRaised(bytes.error());
     else if (*bytes)
         settings_ = settings::parseSettings(**bytes);
+    devices_.setCapacity(static_cast<std::size_t>(settings_.maxDevices));
 
     devices_.clear();
     if (const auto bytes = storage::readExistingFile(settings_.csvPath); !bytes) {
@@ -257,6 +259,11 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
     sighting_.mac = std::move(*mac);
     sighting_.ip.assign(fromIp.data(), static_cast<std::size_t>(fromIp.size()));
     const auto result = devices_.record(sighting_);
+    if (result.refused) {
+        if (!refusedSinceTick_)
+            noteRefusals();
+        return;
+    }
     const int row = static_cast<int>(result.index);
     if (result.appended) {
         emit deviceAppended(row);
@@ -334,8 +341,24 @@ void MonitorController::onPageTimer()
 bool MonitorController::writePage()
 {
     const report::WriteOutcome outcome = writeFiles();
-    setStatus(report::statusText(outcome));
+    setStatus(report::statusText(outcome), std::exchange(refusedSinceTick_, false) ? capWarning() : QString());
     return !outcome.pageFailed && !outcome.csvFailed;
+}
+
+QString MonitorController::capWarning() const
+{
+    return QStringLiteral("機器数が上限 %1 台に達しました").arg(devices_.capacity());
+}
+
+void MonitorController::noteRefusals()
+{
+    refusedSinceTick_ = true;
+    if (capWarnedAt_.isValid() && !capWarnedAt_.hasExpired(options_.capWarningIntervalMs))
+        return;
+    capWarnedAt_.start();
+    const QString warning = capWarning() + QStringLiteral("。新しい機器は記録されません。");
+    emit capWarningRaised(warning);
+    notices_.warn(warning);
 }
 
 report::WriteOutcome MonitorController::writeFiles()
@@ -362,9 +385,10 @@ void MonitorController::setState(State state)
     emit stateChanged(state_);
 }
 
-void MonitorController::setStatus(std::string_view cp932Text)
+void MonitorController::setStatus(std::string_view cp932Text, const QString& warning)
 {
-    statusText_ = storage::fromCp932(cp932Text);
+    runStatus_ = storage::fromCp932(cp932Text);
+    statusText_ = warning.isEmpty() ? runStatus_ : runStatus_ + QLatin1Char(' ') + warning;
     emit statusTextChanged(statusText_);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -43,6 +44,8 @@ public:
         bool alwaysStart = false;
         bool writeSettingsAtExit = true;
         int noticeWindowMs = DeviceNotices::kDefaultWindowMs;
+        // How often, at most, a full list says that it turns new devices away.
+        int capWarningIntervalMs = 60'000;
     };
 
     explicit MonitorController(Options options, QObject* parent = nullptr);
@@ -79,6 +82,8 @@ public:
     bool canOpenSettings() const { return !exiting_ && state_ == State::Stopped; }
 
     QString statusText() const { return statusText_; }
+    // The status without the warning a full list adds to it.
+    QString runStatus() const { return runStatus_; }
     QString updateTime() const { return updateTime_; }
     const settings::Settings& settings() const { return settings_; }
     const discovery::DeviceList& devices() const { return devices_; }
@@ -126,6 +131,8 @@ signals:
     void finished();
     void noticeRaised(const QString& title, const QString& message);
     void notifyNewDevicesChanged(bool on);
+    // New devices are being turned away: the list holds as many as it may.
+    void capWarningRaised(const QString& warning);
 
 private:
     void onPageTimer();
@@ -136,7 +143,9 @@ private:
     bool writeSettingsFile();
     bool writeLastPage();
     void setState(State state);
-    void setStatus(std::string_view cp932Text);
+    void setStatus(std::string_view cp932Text, const QString& warning = {});
+    QString capWarning() const;
+    void noteRefusals();
     void rebuildBlocks();
     text::LocalDateTime now() const;
 
@@ -155,6 +164,9 @@ private:
     State state_ = State::Stopped;
     bool deferredStartDone_ = false;
     bool exiting_ = false;
+    bool refusedSinceTick_ = false;
+    QElapsedTimer capWarnedAt_;
+    QString runStatus_;
     QString statusText_;
     QString updateTime_;
 };
