@@ -270,7 +270,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         RenameCase{"name_replaced", kFields + ",noname", "Printer 2F", renamed, kFields + ",Printer 2F"},
         RenameCase{"commas_kept_in_both_names", kFields + ",a,b", "c,d", renamed, kFields + ",c,d"},
-        RenameCase{"empty_name", kFields + ",noname", "", renamed, kFields + ","},
         RenameCase{"name_beyond_what_the_page_shows_replaced", kFields + "," + std::string(400, 'n'), "x", renamed,
                    kFields + ",x"},
         RenameCase{"cut_to_254", kFields + ",a", std::string(300, 'n'), renamed, kFields + "," + std::string(254, 'n')},
