@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
+#include "app/panel_fields.h"
 #include "settings/settings.h"
 
 namespace {
@@ -64,11 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Exit writes what the panel's fields hold; fields filled from the record give the record
     // back, with the save interval as the spin control can hold it.
-    const int spin = zqn::settings::spinValueFor(read.saveInterval);
-    FUZZ_CHECK(spin >= zqn::settings::kMinSaveInterval && spin <= zqn::settings::kMaxSaveInterval);
+    const int spin = zqn::app::spinValueFor(read.saveInterval);
+    FUZZ_CHECK(spin >= zqn::app::kMinSaveInterval && spin <= zqn::app::kMaxSaveInterval);
     Settings atExit = read;
     atExit.saveInterval = spin;
-    FUZZ_CHECK(zqn::settings::withPanelFields(read, zqn::settings::panelFieldsFor(read)) == atExit);
+    FUZZ_CHECK(zqn::app::withPanelFields(read, zqn::app::panelFieldsFor(read)) == atExit);
 
     // Settings other than those in the file, with texts taken raw from the input's thirds: line
     // breaks, brackets, "=", comment marks, blanks and NUL bytes must not reach other keys.

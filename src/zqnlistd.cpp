@@ -76,12 +76,16 @@ int main(int argc, char** argv)
 
     int status = kSuccess;
     QString lastStatus;
-    QObject::connect(&controller, &zqn::app::MonitorController::statusTextChanged, &app, [&](const QString& text) {
+    // A full list's warning has its own line, at most once a minute; the status proper is told
+    // only when it changes.
+    QObject::connect(&controller, &zqn::app::MonitorController::statusTextChanged, &app, [&] {
+        const QString text = controller.runStatus();
         if (text == lastStatus)
             return;
         lastStatus = text;
         say(text);
     });
+    QObject::connect(&controller, &zqn::app::MonitorController::capWarningRaised, &app, &say);
     QObject::connect(&controller, &zqn::app::MonitorController::errorRaised, &app, [](const QString& message) {
         say(QStringLiteral("zqnlistd: %1").arg(QString(message).replace(QLatin1Char('\n'), QLatin1Char(' '))));
     });

@@ -37,6 +37,12 @@ void DeviceNotices::deviceMoved(const QString& mac, const QString& oldIp, const 
     gathered();
 }
 
+void DeviceNotices::warn(const QString& warning)
+{
+    if (enabled_)
+        emit noticeReady(QStringLiteral("ZQN LIST"), warning);
+}
+
 void DeviceNotices::gathered()
 {
     if (!window_.isActive())

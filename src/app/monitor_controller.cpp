@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "app/file_sink.h"
 #include "discovery/announcement.h"
@@ -79,6 +80,7 @@ void MonitorController::startUp()
         emit errorRaised(bytes.error());
     else if (*bytes)
         settings_ = settings::parseSettings(**bytes);
+    devices_.setCapacity(static_cast<std::size_t>(settings_.maxDevices));
 
     devices_.clear();
     if (const auto bytes = storage::readExistingFile(settings_.csvPath); !bytes) {
@@ -168,7 +170,7 @@ void MonitorController::openSettings()
         setState(State::SettingsOpen);
 }
 
-void MonitorController::applySettings(const settings::Settings& edited, const settings::PanelFields& typed)
+void MonitorController::applySettings(const settings::Settings& edited, const PanelFields& typed)
 {
     if (state_ == State::Running || exiting_)
         return;
@@ -182,7 +184,7 @@ void MonitorController::applySettings(const settings::Settings& edited, const se
     setState(State::Stopped);
 }
 
-void MonitorController::cancelSettings(const settings::PanelFields& typed)
+void MonitorController::cancelSettings(const PanelFields& typed)
 {
     if (state_ != State::SettingsOpen)
         return;
@@ -190,10 +192,10 @@ void MonitorController::cancelSettings(const settings::PanelFields& typed)
     setState(State::Stopped);
 }
 
-settings::PanelFields MonitorController::panelFields() const
+PanelFields MonitorController::panelFields() const
 {
     // Until the panel was used its number fields can only repeat the record.
-    return panelFields_.value_or(settings::panelFieldsFor(settings_));
+    return panelFields_.value_or(panelFieldsFor(settings_));
 }
 
 void MonitorController::setNotifyNewDevices(bool on)
@@ -222,7 +224,7 @@ bool MonitorController::shutDown()
 
 bool MonitorController::writeSettingsFile()
 {
-    const settings::Settings toWrite = settings::withPanelFields(settings_, panelFields());
+    const settings::Settings toWrite = withPanelFields(settings_, panelFields());
     std::string existing;
     // A file that cannot be read is written afresh; the write below reports one that cannot be written.
     if (auto bytes = storage::readExistingFile(options_.settingsPath); bytes && *bytes)
@@ -257,6 +259,11 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
     sighting_.mac = std::move(*mac);
     sighting_.ip.assign(fromIp.data(), static_cast<std::size_t>(fromIp.size()));
     const auto result = devices_.record(sighting_);
+    if (result.refused) {
+        if (!refusedSinceTick_)
+            noteRefusals();
+        return;
+    }
     const int row = static_cast<int>(result.index);
     if (result.appended) {
         emit deviceAppended(row);
@@ -334,8 +341,24 @@ void MonitorController::onPageTimer()
 bool MonitorController::writePage()
 {
     const report::WriteOutcome outcome = writeFiles();
-    setStatus(report::statusText(outcome));
+    setStatus(report::statusText(outcome), std::exchange(refusedSinceTick_, false) ? capWarning() : QString());
     return !outcome.pageFailed && !outcome.csvFailed;
+}
+
+QString MonitorController::capWarning() const
+{
+    return QStringLiteral("機器数が上限 %1 台に達しました").arg(devices_.capacity());
+}
+
+void MonitorController::noteRefusals()
+{
+    refusedSinceTick_ = true;
+    if (capWarnedAt_.isValid() && !capWarnedAt_.hasExpired(options_.capWarningIntervalMs))
+        return;
+    capWarnedAt_.start();
+    const QString warning = capWarning() + QStringLiteral("。新しい機器は記録されません。");
+    emit capWarningRaised(warning);
+    notices_.warn(warning);
 }
 
 report::WriteOutcome MonitorController::writeFiles()
@@ -362,9 +385,10 @@ void MonitorController::setState(State state)
     emit stateChanged(state_);
 }
 
-void MonitorController::setStatus(std::string_view cp932Text)
+void MonitorController::setStatus(std::string_view cp932Text, const QString& warning)
 {
-    statusText_ = storage::fromCp932(cp932Text);
+    runStatus_ = storage::fromCp932(cp932Text);
+    statusText_ = warning.isEmpty() ? runStatus_ : runStatus_ + QLatin1Char(' ') + warning;
     emit statusTextChanged(statusText_);
 }
 

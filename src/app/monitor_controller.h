@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "app/device_notices.h"
+#include "app/panel_fields.h"
 #include "discovery/device_list.h"
 #include "discovery/udp_listener.h"
 #include "report/list_page.h"
@@ -42,6 +44,8 @@ public:
         bool alwaysStart = false;
         bool writeSettingsAtExit = true;
         int noticeWindowMs = DeviceNotices::kDefaultWindowMs;
+        // How often, at most, a full list says that it turns new devices away.
+        int capWarningIntervalMs = 60'000;
     };
 
     explicit MonitorController(Options options, QObject* parent = nullptr);
@@ -57,14 +61,14 @@ public:
     void stop();
     void openSettings();
     // Takes the panel's fields into the record and rebuilds the page blocks.
-    void applySettings(const settings::Settings& edited, const settings::PanelFields& typed);
-    void applySettings(const settings::Settings& edited) { applySettings(edited, settings::panelFieldsFor(edited)); }
+    void applySettings(const settings::Settings& edited, const PanelFields& typed);
+    void applySettings(const settings::Settings& edited) { applySettings(edited, panelFieldsFor(edited)); }
     // Leaves the record alone; the typed numbers are still what exit writes.
-    void cancelSettings(const settings::PanelFields& typed);
+    void cancelSettings(const PanelFields& typed);
     void cancelSettings() { cancelSettings(panelFields()); }
     // The settings panel's number fields as they stand. Exit writes these, not the record's.
-    void setPanelFields(const settings::PanelFields& typed) { panelFields_ = typed; }
-    settings::PanelFields panelFields() const;
+    void setPanelFields(const PanelFields& typed) { panelFields_ = typed; }
+    PanelFields panelFields() const;
 
     // Exit: records what is waiting and writes the page once more when running, then writes the
     // settings file. Emits finished either way; returns false (after errorRaised) when the
@@ -78,6 +82,8 @@ public:
     bool canOpenSettings() const { return !exiting_ && state_ == State::Stopped; }
 
     QString statusText() const { return statusText_; }
+    // The status without the warning a full list adds to it.
+    QString runStatus() const { return runStatus_; }
     QString updateTime() const { return updateTime_; }
     const settings::Settings& settings() const { return settings_; }
     const discovery::DeviceList& devices() const { return devices_; }
@@ -125,6 +131,8 @@ signals:
     void finished();
     void noticeRaised(const QString& title, const QString& message);
     void notifyNewDevicesChanged(bool on);
+    // New devices are being turned away: the list holds as many as it may.
+    void capWarningRaised(const QString& warning);
 
 private:
     void onPageTimer();
@@ -135,13 +143,15 @@ private:
     bool writeSettingsFile();
     bool writeLastPage();
     void setState(State state);
-    void setStatus(std::string_view cp932Text);
+    void setStatus(std::string_view cp932Text, const QString& warning = {});
+    QString capWarning() const;
+    void noteRefusals();
     void rebuildBlocks();
     text::LocalDateTime now() const;
 
     Options options_;
     settings::Settings settings_;
-    std::optional<settings::PanelFields> panelFields_;
+    std::optional<PanelFields> panelFields_;
     discovery::DeviceList devices_;
     discovery::UdpListener listener_;
     text::Lines pageTemplate_;
@@ -154,6 +164,9 @@ private:
     State state_ = State::Stopped;
     bool deferredStartDone_ = false;
     bool exiting_ = false;
+    bool refusedSinceTick_ = false;
+    QElapsedTimer capWarnedAt_;
+    QString runStatus_;
     QString statusText_;
     QString updateTime_;
 };

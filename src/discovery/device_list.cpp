@@ -97,10 +97,10 @@ DeviceList::RecordResult DeviceList::record(const Sighting& sighting)
     if (const auto found = firstLineOfKey_.find(sighting.mac, lines_)) {
         result.index = *found;
         std::string& line = lines_[*found];
-        const auto old = DeviceLine::parse(text::readableLine(line));
-        if (old && !old->ip.empty() && old->ip != sighting.ip) {
+        const std::string_view heldIp = DeviceLine::ipOf(text::readableLine(line));
+        if (!heldIp.empty() && heldIp != sighting.ip) {
             result.ipChanged = true;
-            result.previousIp.assign(old->ip); // a dotted address fits the string's own buffer
+            result.previousIp.assign(heldIp); // a dotted address fits the string's own buffer
         }
         DeviceLine::renew(line, sighting);
         if (keyOf(line) != sighting.mac)

@@ -289,26 +289,4 @@ std::string writeSettings(std::string_view existingIniBytes, const Settings& set
     return bytes;
 }
 
-int spinValueFor(int saveInterval)
-{
-    const int asSpinValue = static_cast<std::int16_t>(saveInterval);
-    return std::clamp(asSpinValue, kMinSaveInterval, kMaxSaveInterval);
-}
-
-PanelFields panelFieldsFor(const Settings& settings)
-{
-    return PanelFields{std::to_string(settings.udpPort), std::to_string(settings.httpPort),
-                       spinValueFor(settings.saveInterval)};
-}
-
-Settings withPanelFields(const Settings& record, const PanelFields& fields)
-{
-    const Settings defaults;
-    Settings settings = record;
-    settings.udpPort = parseDecimal(fields.udpPort).value_or(defaults.udpPort);
-    settings.httpPort = parseDecimal(fields.httpPort).value_or(defaults.httpPort);
-    settings.saveInterval = fields.saveInterval;
-    return settings;
-}
-
 } // namespace zqn::settings

@@ -90,6 +90,9 @@ Status replaceFileWith(const QString& path, const std::function<void(text::ByteS
         file.cancelWriting();
         return cannotWrite(path, reason);
     };
+    // A user may be allowed to write the file but not to add one beside it. The file is then
+    // rewritten in place: not atomic, but saved, and a failed write is still reported.
+    file.setDirectWriteFallback(true);
     // Unbuffered: a short write must fail here. Through Qt's buffer, a small file reaches the disk
     // only inside commit(), which renames a cut-off temporary file over the target (Qt 6.4).
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))

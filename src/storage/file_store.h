@@ -31,8 +31,9 @@ Result<std::optional<std::string>> readExistingFile(const QString& path);
 Result<std::optional<std::string>> readExistingFile(std::string_view cp932Path);
 
 // Writes to a temporary file beside the target, flushes it and renames it over the target, so a
-// failure at any point leaves the old file whole. Links are followed and mode bits kept.
-// A failure says "path: reason".
+// failure at any point leaves the old file whole. Links are followed and mode bits kept. Where
+// the folder takes no new file but the file itself is writable, the file is rewritten in place;
+// a failure there leaves it cut short. A failure says "path: reason".
 Status replaceFile(const QString& path, std::string_view bytes);
 Status replaceFile(std::string_view cp932Path, std::string_view bytes);
 // The same with the bytes written piece by piece by produce.

@@ -49,8 +49,8 @@ SettingsPanel::SettingsPanel(QWidget* parent)
     // One Qt control plays both the joined text field and its up-down arrows.
     addLabel(group, "Label2", QStringLiteral("保存間隔(秒)"), 128, 28);
     intervalSpin_ = place(new QSpinBox(group), "UpDown1", 128, 42, 57 + 15, 20);
-    intervalSpin_->setRange(settings::kMinSaveInterval, settings::kMaxSaveInterval);
-    intervalSpin_->setValue(settings::kMinSaveInterval);
+    intervalSpin_->setRange(app::kMinSaveInterval, app::kMaxSaveInterval);
+    intervalSpin_->setValue(app::kMinSaveInterval);
     intervalSpin_->setWrapping(false);
     intervalSpin_->setCorrectionMode(QAbstractSpinBox::CorrectToPreviousValue);
     if (auto* spinText = intervalSpin_->findChild<QLineEdit*>())
@@ -106,13 +106,13 @@ void SettingsPanel::showSettings(const settings::Settings& record)
 {
     autoStartBox_->setChecked(record.autoStart);
     startHiddenBox_->setChecked(record.startHidden);
-    showPanelFields(settings::panelFieldsFor(record));
+    showPanelFields(app::panelFieldsFor(record));
     csvPathEdit_->setText(storage::fromCp932(record.csvPath));
     htmlPathEdit_->setText(storage::fromCp932(record.htmlPath));
     headingEdit_->setText(storage::fromCp932(record.heading));
 }
 
-void SettingsPanel::showPanelFields(const settings::PanelFields& fields)
+void SettingsPanel::showPanelFields(const app::PanelFields& fields)
 {
     udpPortEdit_->setText(storage::fromCp932(fields.udpPort));
     httpPortEdit_->setText(storage::fromCp932(fields.httpPort));
@@ -127,13 +127,13 @@ settings::Settings SettingsPanel::editedSettings() const
     edited.csvPath = storage::toCp932(csvPathEdit_->text());
     edited.htmlPath = storage::toCp932(htmlPathEdit_->text());
     edited.heading = storage::toCp932(headingEdit_->text());
-    return settings::withPanelFields(edited, panelFields());
+    return app::withPanelFields(edited, panelFields());
 }
 
-settings::PanelFields SettingsPanel::panelFields() const
+app::PanelFields SettingsPanel::panelFields() const
 {
     // The spin control's value, never its text: a half-typed "5" stays the last valid value.
-    return settings::PanelFields{storage::toCp932(udpPortEdit_->text()),
+    return app::PanelFields{storage::toCp932(udpPortEdit_->text()),
                                  storage::toCp932(httpPortEdit_->text()), intervalSpin_->value()};
 }
 

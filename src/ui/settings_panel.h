@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "app/panel_fields.h"
 #include "settings/settings.h"
 
 class QCheckBox;
@@ -27,12 +28,12 @@ public:
     // Every field from the record.
     void showSettings(const settings::Settings& record);
     // Only the three number fields, as at start-up.
-    void showPanelFields(const settings::PanelFields& fields);
+    void showPanelFields(const app::PanelFields& fields);
 
     // The record the fields describe: a port that is not a whole number gives its default.
     settings::Settings editedSettings() const;
     // The number fields as they stand, typed text included.
-    settings::PanelFields panelFields() const;
+    app::PanelFields panelFields() const;
 
     void setSaveFileChooser(SaveFileChooser chooser);
 

@@ -481,3 +481,34 @@ TEST_F(Notices, AreOffUntilAskedForAndTheChoiceIsSavedOnlyOnceMade)
 
 } // namespace
 } // namespace zqn::app
+
+namespace zqn::app {
+namespace {
+
+// A full list keeps updating the devices it knows, turns new ones away, and says so: in the
+// next tick's status, and at most once a minute as a warning of its own.
+TEST_F(Controller, FullListRefusesNewDevicesAndSaysSo)
+{
+    writeIni("MAXDEV=2\r\n");
+    auto c = makeController();
+    QSignalSpy warnings(c.get(), &MonitorController::capWarningRaised);
+    for (quint32 tail = 1; tail <= 4; ++tail)
+        c->handleDatagram(announcement(tail), "10.0.0.1");
+    c->handleDatagram(announcement(1), "10.0.0.7");
+    EXPECT_EQ(c->devices().count(), 2u);
+    EXPECT_EQ(c->device(0)->ip, QStringLiteral("10.0.0.7"));
+    ASSERT_EQ(warnings.count(), 1);
+    EXPECT_TRUE(warnings.at(0).at(0).toString().startsWith(QStringLiteral("機器数が上限 2 台に達しました")));
+
+    c->start();
+    ASSERT_EVENTUALLY(c->updateTime() != QString());
+    EXPECT_EQ(c->statusText(), QStringLiteral("開始 機器数が上限 2 台に達しました"));
+    EXPECT_EQ(c->runStatus(), QStringLiteral("開始"));
+    c->stop(); // the last write: nothing was refused since the tick
+    EXPECT_EQ(c->statusText(), QStringLiteral("停止中"));
+    EXPECT_EQ(csv().count('\n'), 2);
+    EXPECT_EQ(warnings.count(), 1);
+}
+
+} // namespace
+} // namespace zqn::app

@@ -87,6 +87,32 @@ TEST_F(FileStore, ReplaceFollowsLinksAndKeepsModeBits)
     EXPECT_FALSE(mode.testFlag(QFile::ReadOther));
 }
 
+// While this lives, a write past size bytes fails with EFBIG instead of ending the process.
+class LimitedFileSize {
+public:
+    explicit LimitedFileSize(std::size_t size)
+    {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, &previousAction_);
+        getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limited = previous_;
+        limited.rlim_cur = size;
+        set_ = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    }
+    ~LimitedFileSize()
+    {
+        setrlimit(RLIMIT_FSIZE, &previous_);
+        sigaction(SIGXFSZ, &previousAction_, nullptr);
+    }
+    bool set() const { return set_; }
+
+private:
+    struct sigaction previousAction_ {};
+    rlimit previous_{};
+    bool set_ = false;
+};
+
 // A write that hits the file-size limit fails with EFBIG; the old file stays whole. A small file
 // would fit in an I/O buffer and reach the disk only at commit, a large one is written at once.
 class FileSizeLimit : public FileStore, public testing::WithParamInterface<std::size_t> {};
@@ -97,20 +123,12 @@ TEST_P(FileSizeLimit, WriteBeyondTheLimitLeavesTheOldFileWhole)
     const std::string old(newSize / 2, 'o');
     ASSERT_TRUE(replaceFile(path("a.csv"), old));
 
-    struct sigaction ignore {};
-    struct sigaction previousAction {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &previousAction);
-    rlimit previous{};
-    getrlimit(RLIMIT_FSIZE, &previous);
-    rlimit limited = previous;
-    limited.rlim_cur = newSize - 10;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-
-    const Status written = replaceFile(std::string_view(cp932(path("a.csv"))), std::string(newSize, 'n'));
-
-    setrlimit(RLIMIT_FSIZE, &previous);
-    sigaction(SIGXFSZ, &previousAction, nullptr);
+    Status written;
+    {
+        const LimitedFileSize limit(newSize - 10);
+        ASSERT_TRUE(limit.set());
+        written = replaceFile(std::string_view(cp932(path("a.csv"))), std::string(newSize, 'n'));
+    }
 
     EXPECT_FALSE(written);
     EXPECT_EQ(*readFile(path("a.csv")), old);
@@ -144,3 +162,107 @@ TEST_F(FileStore, PiecesAreWrittenInOrderAndCommittedOnce)
 
 } // namespace
 } // namespace zqn::storage
+
+#ifdef Q_OS_LINUX
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zqn::storage {
+namespace {
+
+// Root may write anywhere. While this lives, the thread's file accesses are checked as nobody's.
+class AsNobody {
+public:
+    static constexpr uid_t kNobody = 65534;
+    AsNobody()
+    {
+        if (::geteuid() != 0)
+            return; // already a user the permissions apply to
+        ::setfsgid(kNobody);
+        ::setfsuid(kNobody);
+        switched_ = true;
+    }
+    ~AsNobody()
+    {
+        if (switched_) {
+            ::setfsuid(0);
+            ::setfsgid(0);
+        }
+    }
+    // setfsuid with an invalid id changes nothing and returns the current one.
+    bool unprivileged() const { return !switched_ || ::setfsuid(static_cast<uid_t>(-1)) == static_cast<int>(kNobody); }
+
+private:
+    bool switched_ = false;
+};
+
+struct FolderCase {
+    const char* name;
+    mode_t folderMode;
+    mode_t fileMode;
+    bool throughLink;      // saved by a link that lives elsewhere
+    std::size_t sizeLimit; // 0: none; else the write stops short there
+    bool saved;
+    bool inPlace; // the same file, not a new one renamed over it
+};
+
+class SaveAsUser : public FileStore, public testing::WithParamInterface<FolderCase> {};
+
+TEST_P(SaveAsUser, ReplacesAtomicallyWhereTheFolderAllowsElseInPlace)
+{
+    const FolderCase& c = GetParam();
+    const QString folder = path("folder");
+    const QString target = folder + "/a.csv";
+    const QByteArray folderName = QFile::encodeName(folder);
+    const QByteArray targetName = QFile::encodeName(target);
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    ASSERT_TRUE(QDir().mkdir(folder));
+    ASSERT_TRUE(replaceFile(target, "old content"));
+    QString savedPath = target;
+    if (c.throughLink) {
+        savedPath = path("link.csv");
+        ASSERT_TRUE(QFile::link(target, savedPath));
+    }
+    ASSERT_EQ(::chmod(targetName.constData(), c.fileMode), 0);
+    ASSERT_EQ(::chmod(folderName.constData(), c.folderMode), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat(targetName.constData(), &before), 0);
+
+    const std::string bytes(64 * 1024, 'n');
+    Status written;
+    {
+        const AsNobody user;
+        ASSERT_TRUE(user.unprivileged());
+        std::optional<LimitedFileSize> limit;
+        if (c.sizeLimit) {
+            limit.emplace(c.sizeLimit);
+            ASSERT_TRUE(limit->set());
+        }
+        written = replaceFile(savedPath, bytes);
+    }
+    ::chmod(folderName.constData(), 0755);
+
+    EXPECT_EQ(written.ok(), c.saved) << written.error().toStdString();
+    // Rewritten in place, a file cut short cannot be helped; the failure is reported.
+    EXPECT_EQ(*readFile(target), c.saved ? bytes : c.sizeLimit ? bytes.substr(0, c.sizeLimit) : "old content");
+    struct stat after {};
+    ASSERT_EQ(::stat(targetName.constData(), &after), 0);
+    EXPECT_EQ(after.st_ino == before.st_ino, c.inPlace);
+    EXPECT_EQ(after.st_mode & 07777, c.fileMode);
+    EXPECT_EQ(QFileInfo(savedPath).isSymLink(), c.throughLink);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{"a.csv"}) << "temporary file left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SaveAsUser,
+    testing::Values(FolderCase{"writable_folder_replaced_atomically", 0777, 0666, false, 0, true, false},
+                    FolderCase{"only_the_file_writable_rewritten_in_place", 0555, 0666, false, 0, true, true},
+                    FolderCase{"link_to_such_a_file_followed", 0555, 0666, true, 0, true, true},
+                    FolderCase{"short_write_in_place_reported", 0555, 0666, false, 1000, false, true},
+                    FolderCase{"neither_writable_reported", 0555, 0444, false, 0, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace zqn::storage
+#endif

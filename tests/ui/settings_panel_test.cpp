@@ -187,7 +187,7 @@ TEST_F(SettingsPanelTest, CancelKeepsTheRecordWhileTheFieldsKeepWhatWasTyped)
     EXPECT_EQ(controller->settings(), before);
     EXPECT_TRUE(find<QListView>("Memo1")->isVisibleTo(window.get()));
     EXPECT_EQ(find<QLineEdit>("Edit2")->text(), QStringLiteral("6000"));
-    EXPECT_EQ(controller->panelFields(), (settings::PanelFields{"6000", "8081", 300}));
+    EXPECT_EQ(controller->panelFields(), (app::PanelFields{"6000", "8081", 300}));
 
     open();
     EXPECT_EQ(find<QLineEdit>("Edit2")->text(), QStringLiteral("0")) << "opening reads the record";
@@ -201,7 +201,7 @@ TEST_P(FieldsBeforeOpening, AreTheLoadedRecordsNumbers)
 {
     writeFile(QStringLiteral("zqnlist.Ini"), kFullIni);
     build(GetParam());
-    EXPECT_EQ(controller->panelFields(), (settings::PanelFields{"6001", "8080", 10}));
+    EXPECT_EQ(controller->panelFields(), (app::PanelFields{"6001", "8080", 10}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, FieldsBeforeOpening,
