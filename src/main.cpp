@@ -7,6 +7,8 @@
 #include "app/settings_location.h"
 #include "ui/error_reporting.h"
 #include "ui/main_window.h"
+#include "ui/translations.h"
+#include "zqnlist_app_id.h"
 
 int main(int argc, char** argv)
 {
@@ -20,6 +22,8 @@ int main(int argc, char** argv)
 
     zqn::ui::Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zqnlist"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(ZQN_APP_ID));
+    zqn::ui::loadQtJapanese(app);
     QApplication::setQuitOnLastWindowClosed(false); // the window hides; only Exit ends the program
 
     zqn::app::MonitorController::Options options;

@@ -22,6 +22,7 @@
 
 #include "ui/device_list_model.h"
 #include "ui/error_reporting.h"
+#include "ui/login_start.h"
 #include "ui/placement.h"
 #include "ui/settings_panel.h"
 
@@ -195,6 +196,9 @@ void MainWindow::createActions()
     notifyAction_ = makeAction(this, "NotifyNewDevices", QStringLiteral("新しい機器を通知"));
     notifyAction_->setCheckable(true);
     notifyAction_->setChecked(controller_.notifiesNewDevices());
+    loginStartAction_ = makeAction(this, "LaunchAtLogin", QStringLiteral("ログイン時に起動"));
+    loginStartAction_->setCheckable(true);
+    loginStartAction_->setChecked(launchesAtLogin());
 
     connect(startAction_, &QAction::triggered, &controller_, &app::MonitorController::start);
     connect(stopAction_, &QAction::triggered, &controller_, &app::MonitorController::stop);
@@ -203,6 +207,13 @@ void MainWindow::createActions()
     connect(exitAction_, &QAction::triggered, this, &MainWindow::requestExit);
     connect(showAction_, &QAction::triggered, this, &MainWindow::bringToFront);
     connect(notifyAction_, &QAction::toggled, &controller_, &app::MonitorController::setNotifyNewDevices);
+    // The autostart entry is the only state: the item shows whether it is there.
+    connect(loginStartAction_, &QAction::triggered, this, [this](bool on) {
+        QString error;
+        if (!setLaunchAtLogin(on, &error))
+            showErrorMessage(QStringLiteral("ログイン時の起動を変更できません。\n%1").arg(error));
+        loginStartAction_->setChecked(launchesAtLogin());
+    });
 }
 
 QWidget* MainWindow::createTopBar()
@@ -308,8 +319,11 @@ void MainWindow::createTrayIcon()
     popupMenu_->addAction(pageAction_);
     addMenuSeparator(popupMenu_, "N7");
     popupMenu_->addAction(notifyAction_);
+    popupMenu_->addAction(loginStartAction_);
     addMenuSeparator(popupMenu_, "N1");
     popupMenu_->addAction(exitAction_);
+
+    connect(popupMenu_, &QMenu::aboutToShow, this, [this] { loginStartAction_->setChecked(launchesAtLogin()); });
 
     trayIcon_ = new QSystemTrayIcon(windowIcon(), this);
     trayIcon_->setObjectName(QStringLiteral("TrayIcon1"));

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include "support/eventually.h"
+#include "ui/login_start.h"
 #include "window_fixture.h"
 
 namespace zqn::ui::testing {
@@ -432,6 +433,28 @@ TEST_F(MainWindowTest, DeviceLinesCanBeScrolledCopiedOpenedAndRenamed)
     EXPECT_TRUE(saved.readAll().endsWith(QString(200, QLatin1Char('x')).toLatin1() + "\r\n"));
     ASSERT_EVENTUALLY(view->horizontalScrollBar()->maximum() > 0);
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+} // namespace
+} // namespace zqn::ui::testing
+
+namespace zqn::ui::testing {
+namespace {
+
+TEST_F(MainWindowTest, LoginStartItemShowsAndTogglesTheAutostartEntry)
+{
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toLocal8Bit());
+    build();
+    auto* item = find<QAction>("LaunchAtLogin");
+    EXPECT_FALSE(item->isChecked());
+    item->trigger();
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_TRUE(QFile::exists(loginStartEntryPath()));
+    QFile::remove(loginStartEntryPath()); // removed by hand: the menu shows it when it opens
+    emit find<QMenu>("PopupMenu1")->aboutToShow();
+    EXPECT_FALSE(item->isChecked());
+    qputenv("XDG_CONFIG_HOME", previous);
 }
 
 } // namespace
