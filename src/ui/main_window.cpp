@@ -404,6 +404,11 @@ void MainWindow::openSettings()
 
 void MainWindow::applySettings()
 {
+    // A character the settings file cannot carry would be saved as another one.
+    if (const QString field = settingsPanel_->unencodableField(); !field.isEmpty()) {
+        showErrorMessage(QStringLiteral("%1に Shift_JIS で表せない文字があります。").arg(field));
+        return;
+    }
     controller_.applySettings(settingsPanel_->editedSettings(), settingsPanel_->panelFields());
 }
 

@@ -58,16 +58,16 @@ SettingsPanel::SettingsPanel(QWidget* parent)
 
     const QIcon folderIcon(QStringLiteral(":/zqnlist/folder.png"));
 
-    addLabel(group, "Label4", QStringLiteral("CSVファイル名"), 16, 72);
+    csvPathLabel_ = addLabel(group, "Label4", QStringLiteral("CSVファイル名"), 16, 72);
     csvPathEdit_ = place(new QLineEdit(group), "Edit4", 16, 88, 289, 20);
     auto* csvButton = place(new QPushButton(folderIcon, QString(), group), "BitBtn3", 312, 88, 25, 20);
 
-    addLabel(group, "Label5", QStringLiteral("HTMLファイル名"), 16, 112);
+    htmlPathLabel_ = addLabel(group, "Label5", QStringLiteral("HTMLファイル名"), 16, 112);
     htmlPathEdit_ = place(new QLineEdit(group), "Edit5", 16, 128, 289, 20);
     auto* htmlButton =
         place(new QPushButton(folderIcon, QString(), group), "BitBtn5", 312, 128, 25, 20);
 
-    addLabel(group, "Label8", QStringLiteral("HTMLコメント"), 16, 152);
+    headingLabel_ = addLabel(group, "Label8", QStringLiteral("HTMLコメント"), 16, 152);
     headingEdit_ = place(new QLineEdit(group), "Edit6", 16, 168, 289, 20);
 
     autoStartBox_ = place(new QCheckBox(QStringLiteral("起動時と自動実行"), group), "CheckBox2",
@@ -133,8 +133,19 @@ settings::Settings SettingsPanel::editedSettings() const
 app::PanelFields SettingsPanel::panelFields() const
 {
     // The spin control's value, never its text: a half-typed "5" stays the last valid value.
-    return app::PanelFields{storage::toCp932(udpPortEdit_->text()),
-                                 storage::toCp932(httpPortEdit_->text()), intervalSpin_->value()};
+    return app::PanelFields{storage::toCp932(udpPortEdit_->text()), storage::toCp932(httpPortEdit_->text()),
+                            intervalSpin_->value()};
+}
+
+QString SettingsPanel::unencodableField() const
+{
+    const std::pair<const QLabel*, const QLineEdit*> texts[] = {
+        {csvPathLabel_, csvPathEdit_}, {htmlPathLabel_, htmlPathEdit_}, {headingLabel_, headingEdit_}};
+    for (const auto& [label, field] : texts) {
+        if (!storage::toCp932Exactly(field->text()))
+            return label->text();
+    }
+    return {};
 }
 
 void SettingsPanel::setSaveFileChooser(SaveFileChooser chooser)

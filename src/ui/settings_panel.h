@@ -8,6 +8,7 @@
 #include "settings/settings.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QSpinBox;
 
@@ -34,6 +35,9 @@ public:
     settings::Settings editedSettings() const;
     // The number fields as they stand, typed text included.
     app::PanelFields panelFields() const;
+    // The label of the first text field holding a character its file cannot carry (code page
+    // 932), or an empty text.
+    QString unencodableField() const;
 
     void setSaveFileChooser(SaveFileChooser chooser);
 
@@ -47,6 +51,9 @@ private:
     QLineEdit* udpPortEdit_ = nullptr;
     QLineEdit* httpPortEdit_ = nullptr;
     QSpinBox* intervalSpin_ = nullptr;
+    QLabel* csvPathLabel_ = nullptr;
+    QLabel* htmlPathLabel_ = nullptr;
+    QLabel* headingLabel_ = nullptr;
     QLineEdit* csvPathEdit_ = nullptr;
     QLineEdit* htmlPathEdit_ = nullptr;
     QLineEdit* headingEdit_ = nullptr;

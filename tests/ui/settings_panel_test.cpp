@@ -267,3 +267,22 @@ INSTANTIATE_TEST_SUITE_P(
 
 } // namespace
 } // namespace zqn::ui::testing
+
+namespace zqn::ui::testing {
+namespace {
+
+TEST_F(SettingsPanelTest, ApplyRefusesATextItsFileCannotCarry)
+{
+    build();
+    open();
+    const settings::Settings before = controller->settings();
+    type("Edit6", QStringLiteral("한국어"));
+    apply();
+    EXPECT_EQ(controller->state(), State::SettingsOpen) << "the panel stays open to mend the field";
+    EXPECT_EQ(controller->settings(), before);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors.front().startsWith(QStringLiteral("HTMLコメント"))) << errors.front().toStdString();
+}
+
+} // namespace
+} // namespace zqn::ui::testing
