@@ -10,8 +10,8 @@
 # DATAGRAMS (per flood, default 200000), RATE (of the floods, datagrams/s; 0, the default, sends
 # as fast as the sender goes), REPEATS (floods of each kind and window rounds, default 3), UPDATES
 # (per window round, default 5000) at UPDATE_RATE (default 1000/s), LTIME (save interval, default
-# 600, so that no page write falls into a figure), MONITOR_ENV (extra environment for the monitor),
-# PLATFORM (offscreen, the default, or xvfb: the window on an Xvfb server, when Xvfb is installed).
+# 600, so that no page write falls into a figure), MONITOR_ENV (extra environment for the monitor).
+# The window is on Qt's offscreen platform, which lays out and paints it as on a screen.
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -26,7 +26,6 @@ updates="${UPDATES:-5000}"
 updateRate="${UPDATE_RATE:-1000}"
 saveInterval="${LTIME:-600}"
 monitorEnv="${MONITOR_ENV:-}"
-platform="${PLATFORM:-offscreen}"
 hz="$(getconf CLK_TCK)"
 firstKnown="02:C3:D7:00:00:01"
 firstNew="02:C3:D7:80:00:00" # far above the pre-filled MACs
@@ -34,18 +33,13 @@ firstNew="02:C3:D7:80:00:00" # far above the pre-filled MACs
 for tool in zqnlist zqnlistd zqn-announce; do
     [[ -x "$build/$tool" ]] || { echo "missing $build/$tool; build it first (see bench/README.md)" >&2; exit 2; }
 done
-[[ "$platform" == offscreen || "$platform" == xvfb ]] || { echo "PLATFORM is offscreen or xvfb" >&2; exit 2; }
-if [[ "$platform" == xvfb ]] && ! command -v Xvfb >/dev/null; then
-    echo "PLATFORM=xvfb needs Xvfb (apt-get install xvfb)" >&2
-    exit 2
-fi
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/zqn-cap.XXXXXX")"
-pid=""  # the monitor, while it runs
-xvfb="" # the X server, while it runs
+pid="" # the monitor, while it runs
 cleanup() {
-    if [[ -n "$pid" ]]; then kill -KILL "$pid" 2>/dev/null || true; fi
-    if [[ -n "$xvfb" ]]; then kill -TERM "$xvfb" 2>/dev/null || true; fi
+    if [[ -n "$pid" ]]; then
+        kill -KILL "$pid" 2>/dev/null || true
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -81,15 +75,6 @@ awk -v n="$devices" 'BEGIN {
         printf "02:C3:D7:%02X:%02X:%02X,127.0.0.1,2024/05/01,09:00:00,noname\r\n", int(i / 65536) % 256, int(i / 256) % 256, i % 256
 }' >"$work/prefilled.csv"
 
-if [[ "$platform" == xvfb ]]; then
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-    xvfb=$!
-    waitForFile "$work/display" || { echo "Xvfb did not start; log:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-    platformEnv="QT_QPA_PLATFORM=xcb DISPLAY=:$(head -n 1 "$work/display")"
-else
-    platformEnv="QT_QPA_PLATFORM=offscreen"
-fi
-
 # Starts $1 (zqnlist or zqnlistd) on a copy of the pre-filled list; $2 is WINDOW (0: shown,
 # 1: start hidden, which without a tray is minimised).
 startMonitor() {
@@ -101,8 +86,8 @@ startMonitor() {
     ((devices == 65536)) || maxdev="MAXDEV=$devices"$'\r\n'
     printf '[SYSTEM]\r\nAUTO=1\r\nWINDOW=%s\r\nPORT=%s\r\nLTIME=%s\r\n%s[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\n' \
         "$2" "$port" "$saveInterval" "$maxdev" >"$dir/$1.Ini"
-    # shellcheck disable=SC2086 # the platform and MONITOR_ENV are lists of assignments
-    (cd "$dir" && exec env $platformEnv $monitorEnv "./$1" >"$dir/log" 2>&1) &
+    # shellcheck disable=SC2086 # MONITOR_ENV is a list of assignments
+    (cd "$dir" && exec env QT_QPA_PLATFORM=offscreen $monitorEnv "./$1" >"$dir/log" 2>&1) &
     pid=$!
     waitForFile "$dir/zqnlist.htm" || { echo "monitor did not start; log:" >&2; cat "$dir/log" >&2; exit 1; }
     sleep 1 # the window shown and its list laid out
@@ -129,7 +114,7 @@ flood() {
 }
 
 echo "load before: $(uptime)"
-echo "platform: $platform${monitorEnv:+; monitor environment: $monitorEnv}"
+[[ -n "$monitorEnv" ]] && echo "monitor environment: $monitorEnv"
 echo
 echo "== Floods against a full list of $devices devices: $datagrams datagrams each at rate $rate (0: as fast as the sender goes), window minimised"
 startMonitor zqnlist 1
@@ -163,7 +148,7 @@ for mode in shown minimised service; do
         "$build/zqn-announce" --port "$port" --mac "$firstKnown" --count-macs "$devices" --total "$updates" --rate "$updateRate" >/dev/null
         busy=$(($(idleTicks) - before))
         us="$(microseconds "$busy" "$updates")"
-        echo "$label, round $run: $us us of CPU per update; idle for as long: $(microseconds "$idle" "$updates") us per update's share"
+        echo "$label, round $run: $us us of CPU per update (idle for as long before: $(microseconds "$idle" "$updates") us per update)"
         runs+=("$us")
     done
     stopMonitor
