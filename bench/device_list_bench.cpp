@@ -75,7 +75,47 @@ void recordRefusedAtTheCap(benchmark::State& state)
         state.SkipWithError("a device was recorded beyond the cap");
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(recordRefusedAtTheCap)->Arg(100)->Arg(100'000);
+BENCHMARK(recordRefusedAtTheCap)->Arg(100)->Arg(65'536)->Arg(100'000);
+
+// A full list of n devices: a round of new devices (all refused) and a round of updates spread over
+// the list, timed in turn in each iteration, so that the ratio is taken under the same machine load.
+void refusedAgainstKnownAtTheCap(benchmark::State& state)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto n = static_cast<std::size_t>(state.range(0));
+    discovery::DeviceList list = deviceListOf(n);
+    list.setCapacity(n);
+    const std::size_t roundSize = std::min<std::size_t>(n, 16'384);
+    std::vector<std::size_t> known(roundSize);
+    for (std::size_t j = 0; j < roundSize; ++j)
+        known[j] = j * kSpreadStride % n;
+    SightingMaker maker;
+    std::size_t nextNew = n;
+    Clock::duration refused{}, updated{};
+    for (auto _ : state) {
+        auto start = Clock::now();
+        for (std::size_t j = 0; j < roundSize; ++j)
+            benchmark::DoNotOptimize(list.record(maker.of(nextNew++)));
+        const auto refusedSpent = Clock::now() - start;
+        start = Clock::now();
+        for (const std::size_t device : known)
+            benchmark::DoNotOptimize(list.record(maker.of(device)));
+        const auto updatedSpent = Clock::now() - start;
+        refused += refusedSpent;
+        updated += updatedSpent;
+        state.SetIterationTime(std::chrono::duration<double>(refusedSpent + updatedSpent).count());
+    }
+    if (list.count() != n)
+        state.SkipWithError("a device was recorded beyond the cap");
+    const auto nsPerRecord = [&](Clock::duration spent) {
+        return std::chrono::duration<double, std::nano>(spent).count()
+               / static_cast<double>(state.iterations() * roundSize);
+    };
+    state.counters["ns_per_refused"] = nsPerRecord(refused);
+    state.counters["ns_per_update"] = nsPerRecord(updated);
+    state.counters["ratio_refused_to_update"] = nsPerRecord(refused) / nsPerRecord(updated);
+}
+BENCHMARK(refusedAgainstKnownAtTheCap)->Arg(65'536)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // Record on 100 and on 100,000 devices measured side by side in each iteration, so that the ratio
 // is taken under the same machine load.

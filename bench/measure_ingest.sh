@@ -13,6 +13,8 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
+# shellcheck source=bench/common.sh
+source "$here/common.sh"
 build="$(cd "${1:-$here/../build-bench}" && pwd)"
 repeats="${REPEATS:-3}"
 pacedRepeats="${PACED_REPEATS:-3}"
@@ -36,27 +38,6 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-freePort() {
-    local port
-    for ((port = 20000 + RANDOM % 20000, tries = 0; tries < 200; ++port, ++tries)); do
-        if [[ -z "$(ss -Hlun "sport = :$port" 2>/dev/null)" ]]; then
-            echo "$port"
-            return
-        fi
-    done
-    echo "no free UDP port found" >&2
-    exit 1
-}
-
-median() {
-    tr ' ' '\n' <<<"$*" | grep . | sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
-}
-
-cpuTicks() {
-    # utime + stime; the name field has no spaces for zqnlist
-    awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0
-}
 
 # One bare receive of the sender's datagrams at rate $1; sets received and distinct.
 runBaseline() {
@@ -92,11 +73,7 @@ runMonitor() {
     pid=$!
     child="$pid"
     # The first page follows Start, which binds the port first.
-    for ((i = 0; i < 200; ++i)); do
-        [[ -f "$dir/zqnlist.htm" ]] && break
-        sleep 0.05
-    done
-    [[ -f "$dir/zqnlist.htm" ]] || { echo "monitor did not start; log:" >&2; cat "$dir/log" >&2; exit 1; }
+    waitForFile "$dir/zqnlist.htm" || { echo "monitor did not start; log:" >&2; cat "$dir/log" >&2; exit 1; }
     before="$(cpuTicks "$pid")"
     "$build/zqn-announce" --port "$port" --count-macs "$devices" --total "$devices" --rate "$rate" >"$work/send.out"
     # Let it work off what is queued (at most 20 s): done when its CPU time stops moving.
@@ -107,17 +84,8 @@ runMonitor() {
         last="$after"
         sleep 0.2
     done
-    kill -TERM "$pid"
-    for ((i = 0; i < 300; ++i)); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$pid" 2>/dev/null; then
-        echo "monitor did not exit within 30 s of SIGTERM" >&2
-        exit 1
-    fi
+    endProcess "$pid" || { echo "monitor exited with $?" >&2; exit 1; }
     child=""
-    wait "$pid" || { echo "monitor exited with $?" >&2; exit 1; }
     recorded="$(wc -l <"$dir/zqnlist.csv")"
     sent="$(sed -n 's/^sent [0-9]* datagrams in \([0-9.]*\) s/\1/p' "$work/send.out")"
     cpu="$(awk -v t="$((after - before))" -v hz="$hz" 'BEGIN {printf "%.2f", t / hz}')"

@@ -12,6 +12,8 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
+# shellcheck source=bench/common.sh
+source "$here/common.sh"
 build="$(cd "${1:-$here/../build-bench}" && pwd)"
 devices="${DEVICES:-100000}"
 rate="${RATE:-2500}"
@@ -34,14 +36,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-port=""
-for ((candidate = 20000 + RANDOM % 20000, tries = 0; tries < 200; ++candidate, ++tries)); do
-    if [[ -z "$(ss -Hlun "sport = :$candidate" 2>/dev/null)" ]]; then
-        port="$candidate"
-        break
-    fi
-done
-[[ -n "$port" ]] || { echo "no free UDP port found" >&2; exit 1; }
+port="$(freePort)"
 
 kib() { awk -v key="$1:" '$1 == key {print $2}' "/proc/$pid/status"; }
 csvLines() { if [[ -f "$work/zqnlist.csv" ]]; then wc -l <"$work/zqnlist.csv"; else echo 0; fi; }
@@ -66,11 +61,7 @@ printf '[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=%s\r\nLTIME=%s\r\nMAXDEV=1000000\
 # shellcheck disable=SC2086 # MONITOR_ENV is a list of assignments
 (cd "$work" && exec env QT_QPA_PLATFORM=offscreen $monitorEnv "./$program" >"$work/log" 2>&1) &
 pid=$!
-for ((i = 0; i < 200; ++i)); do
-    [[ -f "$work/zqnlist.htm" ]] && break
-    sleep 0.05
-done
-[[ -f "$work/zqnlist.htm" ]] || { echo "monitor did not start; log:" >&2; cat "$work/log" >&2; exit 1; }
+waitForFile "$work/zqnlist.htm" || { echo "monitor did not start; log:" >&2; cat "$work/log" >&2; exit 1; }
 
 echo "load before: $(uptime)"
 [[ -n "$monitorEnv" ]] && echo "monitor environment: $monitorEnv"
@@ -97,12 +88,7 @@ settled="$(kib VmRSS)"
 peak="$(kib VmHWM)"
 echo "$held devices, after $pageWrites more page writes: VmRSS $settled kB (peak VmHWM $peak kB)"
 
-kill -TERM "$pid"
-for ((i = 0; i < 300; ++i)); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-done
-wait "$pid" || echo "monitor exited with $?" >&2
+endProcess "$pid" || echo "monitor exited with $?" >&2
 pid=""
 
 if ((held != devices)); then

@@ -137,7 +137,7 @@ void pageWriteAgainstPlainWrites(benchmark::State& state)
     state.counters["ratio_vs_one_file"] = ms(page) / ms(oneFile);
     state.counters["bytes"] = static_cast<double>(setup.joined.size());
 }
-BENCHMARK(pageWriteAgainstPlainWrites)->Arg(10'000)->Arg(100'000)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(pageWriteAgainstPlainWrites)->Arg(10'000)->Arg(65'536)->Arg(100'000)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace zqn::bench

@@ -32,8 +32,12 @@ using namespace std::chrono_literals;
 #ifdef ZQN_SANITIZED_BUILD
 // A sanitized monitor handles a fraction of the datagrams per second; the rules are the same.
 constexpr int kSlowdown = 5;
+// AddressSanitizer pads every block and keeps freed ones in quarantine: resident memory then
+// measures the sanitizer rather than the monitor.
+constexpr bool kResidentMemoryIsTheMonitors = false;
 #else
 constexpr int kSlowdown = 1;
+constexpr bool kResidentMemoryIsTheMonitors = true;
 #endif
 
 constexpr QByteArrayView kStampRowStart = "<TR><TD colspan=6 align=right>";
@@ -281,6 +285,114 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Load{"flood", 50000 / kSlowdown, 200000 / kSlowdown, 0, false},
                     Load{"paced", 50000 / kSlowdown, 50000 / kSlowdown, 2500 / kSlowdown, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+
+// A figure of /proc/<pid>/status in KiB ("VmRSS", "VmHWM"); -1 when it cannot be read. Linux only.
+qint64 statusKib(qint64 pid, QByteArrayView key)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& row : status.readAll().split('\n')) {
+        if (row.startsWith(key) && row.size() > key.size() && row[key.size()] == ':')
+            return row.mid(key.size() + 1).simplified().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+constexpr qint64 kDefaultCap = 65'536;
+constexpr qint64 kMostBytesPerDevice = 300;
+// The longest line the monitor writes for an announced device: MAC 17, a dotted address of at most
+// 15, date 10, time 8, "noname" and four commas.
+constexpr qint64 kLongestCsvLine = 17 + 15 + 10 + 8 + 6 + 4;
+// Row 1 of a device from 127.0.0.1 named "noname" takes 277 bytes of the page; at the cap the row
+// number has five digits, and a row shows an address of up to 15 bytes twice.
+constexpr qint64 kLongestPageRow = 277 + 4 + 2 * (15 - 9);
+
+class MonitorAtTheCap : public MonitorProcess {};
+
+// Any host can announce made-up MACs without end: with the default cap the list, the memory and
+// both files stop growing at the cap, and the devices held are still kept up to date.
+TEST_F(MonitorAtTheCap, FloodOfNewMacsStopsAtTheCapAndKnownDevicesStillUpdate)
+{
+    constexpr int kFloodMacs = 1'000'000;
+    const QString pagePath = dir.filePath("zqnlist.htm");
+    start();
+    // Two page writes: the empty monitor has written its files and settled.
+    QByteArray firstStamp;
+    ASSERT_TRUE(eventually([&] { return !(firstStamp = pageStamp(pagePath)).isEmpty(); }));
+    ASSERT_TRUE(eventually([&] {
+        const QByteArray stamp = pageStamp(pagePath);
+        return !stamp.isEmpty() && stamp != firstStamp;
+    }));
+    const qint64 pid = process.processId();
+    const qint64 emptyKib = statusKib(pid, "VmRSS");
+    ASSERT_GT(emptyKib, 0);
+    const qint64 emptyPage = file("zqnlist.htm").size();
+    const auto socketBefore = socketCounters(port);
+    const auto queueDropsBefore = inputQueueDrops();
+
+    QProcess announcer;
+    announcer.start(QStringLiteral(ZQN_ANNOUNCE), {"--port", QString::number(port), "--count-macs",
+                                                    QString::number(kFloodMacs), "--total",
+                                                    QString::number(kFloodMacs), "--rate", "0"});
+    ASSERT_TRUE(announcer.waitForFinished(60000 * kSlowdown)) << "the simulator did not finish in time";
+    ASSERT_EQ(announcer.exitCode(), 0) << announcer.readAllStandardError().toStdString();
+
+    // Worked off: the socket is empty, and a tick began after the one that may have been writing then.
+    ASSERT_TRUE(eventually(
+        [&] {
+            const auto counters = socketCounters(port);
+            return counters && counters->queuedBytes == 0;
+        },
+        20000 * kSlowdown));
+    for (int tick = 0; tick < 2; ++tick) {
+        const QByteArray stamp = pageStamp(pagePath);
+        ASSERT_TRUE(eventually([&] { return pageStamp(pagePath) != stamp; }, 10000 * kSlowdown));
+    }
+    const auto socketAfter = socketCounters(port);
+    const auto queueDropsAfter = inputQueueDrops();
+    ASSERT_TRUE(socketBefore && socketAfter && queueDropsBefore && queueDropsAfter);
+    const qint64 socketDrops = socketAfter->drops - socketBefore->drops;
+    const qint64 queueDrops = *queueDropsAfter - *queueDropsBefore;
+    // Every MAC of the flood is new, so each datagram that reached the socket asked for a line.
+    ASSERT_GT(kFloodMacs - socketDrops - queueDrops, kDefaultCap)
+        << "the flood did not reach the cap: socket drops " << socketDrops << ", input queue drops " << queueDrops;
+
+    const QByteArray csvBytes = file("zqnlist.csv");
+    const CsvFile csv = readCsv(csvBytes);
+    ASSERT_TRUE(csv.flaw.isEmpty()) << csv.flaw.data();
+    EXPECT_EQ(csv.macs.size(), kDefaultCap);
+    EXPECT_LE(csvBytes.size(), kDefaultCap * (kLongestCsvLine + 2));
+    EXPECT_LE(file("zqnlist.htm").size(), emptyPage + kDefaultCap * kLongestPageRow);
+
+    // One of the first devices, heard from another host: its line changes in place.
+    ASSERT_FALSE(csv.macs.isEmpty());
+    const QByteArray known = csv.macs.first();
+    const quint32 knownTail = QByteArray(known.right(8)).replace(':', "").toUInt(nullptr, 16);
+    QUdpSocket otherHost;
+    ASSERT_TRUE(otherHost.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+    ASSERT_EQ(otherHost.writeDatagram(announcement(knownTail), QHostAddress::LocalHost, port), 20);
+    QByteArray updated;
+    EXPECT_TRUE(eventually([&] { return (updated = file("zqnlist.csv")).startsWith(known + ",127.0.0.2,"); }))
+        << "the first line is still " << updated.left(updated.indexOf('\r')).data();
+    EXPECT_EQ(updated.count("\r\n"), kDefaultCap);
+
+    // The peak, so that a passing surge during the flood or a page write counts too.
+    const qint64 peakKib = statusKib(pid, "VmHWM");
+    if (kResidentMemoryIsTheMonitors) {
+        EXPECT_LT((peakKib - emptyKib) * 1024, kDefaultCap * kMostBytesPerDevice)
+            << "empty " << emptyKib << " KiB, peak " << peakKib << " KiB";
+    }
+    ASSERT_EQ(process.state(), QProcess::Running);
+    terminate(SIGTERM);
+    std::printf("[   INFO   ] %lld devices saved; socket drops %lld, input queue drops %lld; "
+                "%lld KiB empty, %lld KiB at the peak\n",
+                static_cast<long long>(csv.macs.size()), static_cast<long long>(socketDrops),
+                static_cast<long long>(queueDrops), static_cast<long long>(emptyKib),
+                static_cast<long long>(peakKib));
+}
 
 // ---------------------------------------------------------------------------------------------
 

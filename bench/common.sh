@@ -1,0 +1,50 @@
+# shellcheck shell=bash
+# Helpers of the measurement scripts; sourced, not run.
+
+# Prints a UDP port that nothing is bound to.
+freePort() {
+    local port tries
+    for ((port = 20000 + RANDOM % 20000, tries = 0; tries < 200; ++port, ++tries)); do
+        if [[ -z "$(ss -Hlun "sport = :$port" 2>/dev/null)" ]]; then
+            echo "$port"
+            return
+        fi
+    done
+    echo "no free UDP port found" >&2
+    exit 1
+}
+
+median() {
+    tr ' ' '\n' <<<"$*" | grep . | sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
+}
+
+# utime + stime of process $1 in clock ticks; the programs measured have no space in their names.
+cpuTicks() {
+    awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0
+}
+
+# Waits until file $1 exists and is not empty, at most $2 seconds (default 10); false if it never does.
+waitForFile() {
+    local tenths=$((${2:-10} * 10)) i
+    for ((i = 0; i < tenths; ++i)); do
+        [[ -s "$1" ]] && return 0
+        sleep 0.1
+    done
+    [[ -s "$1" ]]
+}
+
+# Sends SIGTERM to process $1, a child of the script, and waits at most 30 s for it to end; returns
+# its exit status, or 124 when it did not end.
+endProcess() {
+    local i
+    kill -TERM "$1"
+    for ((i = 0; i < 300; ++i)); do
+        kill -0 "$1" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$1" 2>/dev/null; then
+        echo "process $1 did not end within 30 s of SIGTERM" >&2
+        return 124
+    fi
+    wait "$1"
+}
