@@ -89,6 +89,14 @@ private:
     const DeviceListModel& model_;
 };
 
+// Device lines change in place and share one size, so a change needs only a repaint; QListView
+// would lay out every row again for each change, which a list of 65,536 devices cannot afford.
+// A line that grows the widest width is laid out through widestLineGrew.
+class DeviceListView : public QListView {
+protected:
+    void dataChanged(const QModelIndex&, const QModelIndex&, const QList<int>&) override { viewport()->update(); }
+};
+
 void addMenuSeparator(QMenu* menu, const char* name)
 {
     menu->addSeparator()->setObjectName(QLatin1String(name));
@@ -242,7 +250,7 @@ QWidget* MainWindow::createTopBar()
 
 QListView* MainWindow::createDeviceView()
 {
-    auto* view = new QListView;
+    auto* view = new DeviceListView;
     view->setObjectName(QStringLiteral("Memo1"));
     view->setModel(model_);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
