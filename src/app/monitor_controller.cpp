@@ -97,6 +97,7 @@ void MonitorController::startUp()
         pageTemplate_ = text::splitLines(**bytes);
     rebuildBlocks();
     notices_.setEnabled(settings_.notifyNewDevices);
+    emit notifyNewDevicesChanged(settings_.notifyNewDevices); // a window may be there already
 
     if (options_.scheduleDeferredStart)
         deferredStartTimer_.start();

@@ -459,3 +459,17 @@ TEST_F(MainWindowTest, LoginStartItemShowsAndTogglesTheAutostartEntry)
 
 } // namespace
 } // namespace zqn::ui::testing
+
+namespace zqn::ui::testing {
+namespace {
+
+// main builds the window before start-up reads the settings file.
+TEST_F(MainWindowTest, NotifyItemShowsTheChoiceReadAtStartUp)
+{
+    writeFile(QStringLiteral("zqnlist.Ini"), "[SYSTEM]\r\nPORT=0\r\nNOTIFY=1\r\n");
+    build(Order::WindowFirst);
+    EXPECT_TRUE(find<QAction>("NotifyNewDevices")->isChecked());
+}
+
+} // namespace
+} // namespace zqn::ui::testing
