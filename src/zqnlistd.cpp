@@ -4,13 +4,12 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 
 #include <cstdio>
 
 #include "app/monitor_controller.h"
 #include "app/platform.h"
+#include "app/settings_location.h"
 
 namespace {
 
@@ -24,8 +23,7 @@ void say(const QString& line)
 
 QString defaultSettingsPath()
 {
-    const QFileInfo executable(QCoreApplication::applicationFilePath());
-    return executable.dir().filePath(executable.completeBaseName() + QStringLiteral(".Ini"));
+    return zqn::app::settingsFileBeside(QCoreApplication::applicationFilePath());
 }
 
 } // namespace

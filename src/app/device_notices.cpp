@@ -10,19 +10,14 @@ DeviceNotices::DeviceNotices(int windowMs, QObject* parent)
     connect(&window_, &QTimer::timeout, this, &DeviceNotices::flush);
 }
 
-void DeviceNotices::setEnabled(bool on)
+void DeviceNotices::clear()
 {
-    enabled_ = on;
-    if (!on) {
-        window_.stop();
-        appended_ = moved_ = 0;
-    }
+    window_.stop();
+    appended_ = moved_ = 0;
 }
 
 void DeviceNotices::deviceAppended(const QString& mac, const QString& ip)
 {
-    if (!enabled_)
-        return;
     if (++appended_ == 1)
         appendedText_ = QStringLiteral("新しい機器: %1 (%2)").arg(mac, ip);
     gathered();
@@ -30,8 +25,6 @@ void DeviceNotices::deviceAppended(const QString& mac, const QString& ip)
 
 void DeviceNotices::deviceMoved(const QString& mac, const QString& oldIp, const QString& newIp)
 {
-    if (!enabled_)
-        return;
     if (++moved_ == 1)
         movedText_ = QStringLiteral("%1 の IP アドレスが %2 から %3 に変わりました").arg(mac, oldIp, newIp);
     gathered();
@@ -39,8 +32,7 @@ void DeviceNotices::deviceMoved(const QString& mac, const QString& oldIp, const 
 
 void DeviceNotices::warn(const QString& warning)
 {
-    if (enabled_)
-        emit noticeReady(QStringLiteral("ZQN LIST"), warning);
+    emit noticeReady(QStringLiteral("ZQN LIST"), warning);
 }
 
 void DeviceNotices::gathered()

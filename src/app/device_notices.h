@@ -17,8 +17,8 @@ public:
 
     explicit DeviceNotices(int windowMs = kDefaultWindowMs, QObject* parent = nullptr);
 
-    void setEnabled(bool on);
-    bool isEnabled() const { return enabled_; }
+    // Drops what was gathered and not yet told.
+    void clear();
 
     void deviceAppended(const QString& mac, const QString& ip);
     void deviceMoved(const QString& mac, const QString& oldIp, const QString& newIp);
@@ -33,7 +33,6 @@ private:
     void flush();
 
     QTimer window_;
-    bool enabled_ = false;
     int appended_ = 0;
     QString appendedText_; // the one device, while there is only one
     int moved_ = 0;

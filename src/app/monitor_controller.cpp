@@ -96,7 +96,6 @@ void MonitorController::startUp()
     else if (*bytes)
         pageTemplate_ = text::splitLines(**bytes);
     rebuildBlocks();
-    notices_.setEnabled(settings_.notifyNewDevices);
     emit notifyNewDevicesChanged(settings_.notifyNewDevices); // a window may be there already
 
     if (options_.scheduleDeferredStart)
@@ -204,7 +203,8 @@ void MonitorController::setNotifyNewDevices(bool on)
     if (settings_.notifyNewDevices == on)
         return;
     settings_.notifyNewDevices = on;
-    notices_.setEnabled(on);
+    if (!on)
+        notices_.clear();
     emit notifyNewDevicesChanged(on);
 }
 
@@ -268,21 +268,26 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
     const int row = static_cast<int>(result.index);
     if (result.appended) {
         emit deviceAppended(row);
-        if (notices_.isEnabled())
+        if (settings_.notifyNewDevices)
             notices_.deviceAppended(storage::fromCp932(sighting_.mac), storage::fromCp932(sighting_.ip));
     } else {
         emit deviceChanged(row);
-        if (result.ipChanged && notices_.isEnabled())
+        if (result.ipChanged && settings_.notifyNewDevices)
             notices_.deviceMoved(storage::fromCp932(sighting_.mac), storage::fromCp932(result.previousIp),
                                  storage::fromCp932(sighting_.ip));
     }
 }
 
-std::optional<MonitorController::Device> MonitorController::device(int row) const
+std::optional<discovery::DeviceLine> MonitorController::fieldsAt(int row) const
 {
     if (row < 0 || static_cast<std::size_t>(row) >= devices_.count())
         return std::nullopt;
-    const auto fields = discovery::DeviceLine::parse(devices_.line(static_cast<std::size_t>(row)));
+    return discovery::DeviceLine::parse(devices_.line(static_cast<std::size_t>(row)));
+}
+
+std::optional<MonitorController::Device> MonitorController::device(int row) const
+{
+    const auto fields = fieldsAt(row);
     if (!fields)
         return std::nullopt;
     return Device{storage::fromCp932(fields->mac), storage::fromCp932(fields->ip), storage::fromCp932(fields->name)};
@@ -290,9 +295,7 @@ std::optional<MonitorController::Device> MonitorController::device(int row) cons
 
 QUrl MonitorController::deviceUrl(int row) const
 {
-    if (row < 0 || static_cast<std::size_t>(row) >= devices_.count())
-        return {};
-    const auto fields = discovery::DeviceLine::parse(devices_.line(static_cast<std::size_t>(row)));
+    const auto fields = fieldsAt(row);
     if (!fields || fields->ip.empty())
         return {};
     // The address comes from a file anyone may have edited: only a plain host is opened.
@@ -359,7 +362,8 @@ void MonitorController::noteRefusals()
     capWarnedAt_.start();
     const QString warning = capWarning() + QStringLiteral("。新しい機器は記録されません。");
     emit capWarningRaised(warning);
-    notices_.warn(warning);
+    if (settings_.notifyNewDevices)
+        notices_.warn(warning);
 }
 
 report::WriteOutcome MonitorController::writeFiles()

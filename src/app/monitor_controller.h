@@ -145,6 +145,8 @@ private:
     void setState(State state);
     void setStatus(std::string_view cp932Text, const QString& warning = {});
     QString capWarning() const;
+    // The fields of device line row, as the page shows them; nothing for a row not there.
+    std::optional<discovery::DeviceLine> fieldsAt(int row) const;
     void noteRefusals();
     void rebuildBlocks();
     text::LocalDateTime now() const;

@@ -6,11 +6,16 @@
 
 namespace zqn::app {
 
-QString settingsFilePath(const QString& executablePath)
+QString settingsFileBeside(const QString& executablePath)
 {
     const QFileInfo executable(executablePath);
-    const QString besideExecutable = executable.dir().filePath(executable.completeBaseName() + QStringLiteral(".Ini"));
-    if (QFileInfo::exists(besideExecutable) || QFileInfo(executable.absolutePath()).isWritable())
+    return executable.dir().filePath(executable.completeBaseName() + QStringLiteral(".Ini"));
+}
+
+QString settingsFilePath(const QString& executablePath)
+{
+    const QString besideExecutable = settingsFileBeside(executablePath);
+    if (QFileInfo::exists(besideExecutable) || QFileInfo(QFileInfo(executablePath).absolutePath()).isWritable())
         return besideExecutable;
     const QString configFolder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QDir().mkpath(configFolder);

@@ -4,7 +4,10 @@
 
 namespace zqn::app {
 
-// The settings file beside the executable (its path with the extension ".Ini"), or, when that
+// The executable's path with the extension ".Ini".
+QString settingsFileBeside(const QString& executablePath);
+
+// The settings file beside the executable, or, when that
 // folder cannot be written and holds no such file, zqnlist.Ini in the user's configuration folder.
 QString settingsFilePath(const QString& executablePath);
 

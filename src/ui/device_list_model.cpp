@@ -8,14 +8,25 @@
 
 namespace zqn::ui {
 
+namespace {
+
+std::size_t widestOf(const text::Lines& lines)
+{
+    std::size_t widest = 0;
+    for (const auto& line : lines)
+        widest = std::max(widest, line.size());
+    return widest;
+}
+
+} // namespace
+
 DeviceListModel::DeviceListModel(const app::MonitorController& controller, QObject* parent)
     : QAbstractListModel(parent)
     , controller_(controller)
     , rowCount_(static_cast<int>(controller.devices().count()))
     , appendedUpTo_(rowCount_)
+    , widestLine_(widestOf(controller.devices().lines()))
 {
-    for (const auto& line : controller.devices().lines())
-        widestLine_ = std::max(widestLine_, line.size());
     refreshTimer_.setSingleShot(true);
     refreshTimer_.setInterval(kRefreshIntervalMs);
     connect(&refreshTimer_, &QTimer::timeout, this, &DeviceListModel::refresh);
@@ -95,9 +106,7 @@ void DeviceListModel::onDevicesReset()
     beginResetModel();
     rowCount_ = appendedUpTo_ = static_cast<int>(controller_.devices().count());
     firstChanged_ = lastChanged_ = -1;
-    widestLine_ = 0;
-    for (const auto& line : controller_.devices().lines())
-        widestLine_ = std::max(widestLine_, line.size());
+    widestLine_ = widestOf(controller_.devices().lines());
     widthGrew_ = false;
     endResetModel();
 }

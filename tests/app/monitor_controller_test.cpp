@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "support/announcements.h"
 #include "support/eventually.h"
 
@@ -58,11 +60,13 @@ protected:
                        .toLatin1());
     }
 
-    std::unique_ptr<MonitorController> makeController()
+    std::unique_ptr<MonitorController> makeController(const std::function<void(MonitorController::Options&)>& adjust = {})
     {
         MonitorController::Options options;
         options.settingsPath = iniPath();
         options.clock = [] { return text::LocalDateTime{2024, 5, 1, 9, 15, 30}; };
+        if (adjust)
+            adjust(options);
         auto controller = std::make_unique<MonitorController>(std::move(options));
         errors = std::make_unique<QSignalSpy>(controller.get(), &MonitorController::errorRaised);
         controller->startUp();
@@ -310,11 +314,6 @@ TEST_F(Controller, TemplateFromHtmlDatIsUsed)
     EXPECT_TRUE(page.endsWith("<END>\r\n"));
 }
 
-} // namespace
-} // namespace zqn::app
-
-namespace zqn::app {
-namespace {
 
 // Stop's last write can fail like any tick: the status keeps saying so instead of "停止中".
 TEST_F(Controller, FailedLastWriteAtStopStaysVisible)
@@ -329,11 +328,6 @@ TEST_F(Controller, FailedLastWriteAtStopStaysVisible)
     EXPECT_TRUE(QFile::exists(dir.filePath("zqnlist.htm")));
 }
 
-} // namespace
-} // namespace zqn::app
-
-namespace zqn::app {
-namespace {
 
 // The whole life without a window: the deferred start comes from the event loop, exit from the
 // controller itself.
@@ -430,11 +424,7 @@ protected:
     std::unique_ptr<MonitorController> makeNotifying(bool on)
     {
         writeIni(on ? QStringLiteral("NOTIFY=1\r\n") : QString());
-        MonitorController::Options options;
-        options.settingsPath = iniPath();
-        options.noticeWindowMs = 30;
-        auto c = std::make_unique<MonitorController>(std::move(options));
-        c->startUp();
+        auto c = makeController([](MonitorController::Options& options) { options.noticeWindowMs = 30; });
         notices = std::make_unique<QSignalSpy>(c.get(), &MonitorController::noticeRaised);
         return c;
     }
@@ -479,11 +469,6 @@ TEST_F(Notices, AreOffUntilAskedForAndTheChoiceIsSavedOnlyOnceMade)
     EXPECT_TRUE(readAll(iniPath()).contains("NOTIFY=1\r\n"));
 }
 
-} // namespace
-} // namespace zqn::app
-
-namespace zqn::app {
-namespace {
 
 // A full list keeps updating the devices it knows, turns new ones away, and says so: in the
 // next tick's status, and at most once a minute as a warning of its own.

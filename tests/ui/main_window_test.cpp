@@ -386,11 +386,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, OpenPage,
                                            PageCase{"EmptyPath", "", true, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-} // namespace
-} // namespace zqn::ui::testing
-
-namespace zqn::ui::testing {
-namespace {
 
 // The list as people use it: long lines scroll, lines copy, a line opens its device and takes a
 // new name.
@@ -435,11 +430,6 @@ TEST_F(MainWindowTest, DeviceLinesCanBeScrolledCopiedOpenedAndRenamed)
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
 
-} // namespace
-} // namespace zqn::ui::testing
-
-namespace zqn::ui::testing {
-namespace {
 
 TEST_F(MainWindowTest, LoginStartItemShowsAndTogglesTheAutostartEntry)
 {
@@ -457,11 +447,6 @@ TEST_F(MainWindowTest, LoginStartItemShowsAndTogglesTheAutostartEntry)
     qputenv("XDG_CONFIG_HOME", previous);
 }
 
-} // namespace
-} // namespace zqn::ui::testing
-
-namespace zqn::ui::testing {
-namespace {
 
 // main builds the window before start-up reads the settings file.
 TEST_F(MainWindowTest, NotifyItemShowsTheChoiceReadAtStartUp)

@@ -265,11 +265,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ChooserCase{"Html", "BitBtn5", "Edit5", "Edit4", "zqnlist.htm", "htm"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-} // namespace
-} // namespace zqn::ui::testing
-
-namespace zqn::ui::testing {
-namespace {
 
 TEST_F(SettingsPanelTest, ApplyRefusesATextItsFileCannotCarry)
 {
