@@ -30,11 +30,6 @@ void DeviceNotices::deviceMoved(const QString& mac, const QString& oldIp, const 
     gathered();
 }
 
-void DeviceNotices::warn(const QString& warning)
-{
-    emit noticeReady(QStringLiteral("ZQN LIST"), warning);
-}
-
 void DeviceNotices::gathered()
 {
     if (!window_.isActive())

@@ -22,8 +22,6 @@ public:
 
     void deviceAppended(const QString& mac, const QString& ip);
     void deviceMoved(const QString& mac, const QString& oldIp, const QString& newIp);
-    // Told at once: the caller already keeps it rare.
-    void warn(const QString& warning);
 
 signals:
     void noticeReady(const QString& title, const QString& message);

@@ -362,8 +362,8 @@ void MonitorController::noteRefusals()
     capWarnedAt_.start();
     const QString warning = capWarning() + QStringLiteral("。新しい機器は記録されません。");
     emit capWarningRaised(warning);
-    if (settings_.notifyNewDevices)
-        notices_.warn(warning);
+    if (settings_.notifyNewDevices) // already rare: told at once
+        emit noticeRaised(QStringLiteral("ZQN LIST"), warning);
 }
 
 report::WriteOutcome MonitorController::writeFiles()
