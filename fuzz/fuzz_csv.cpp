@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "../tests/support/line_rules.h"
 #include "discovery/device_list.h"
 #include "fuzz_check.h"
 #include "record_oracle.h"
@@ -132,11 +133,10 @@ void checkPageWrite(const DeviceList& list)
 // the lookup by key are as they were.
 void checkRename(const DeviceList& original, std::size_t index, std::string_view name)
 {
-    using zqn::discovery::DeviceLine;
     using Result = DeviceList::RenameResult;
     DeviceList list = original;
     const std::string old = list.line(index);
-    const auto before = DeviceLine::parse(zqn::text::readableLine(old));
+    const auto before = zqn::rules::fieldsOf(old);
     const Result result = list.rename(index, name);
 
     zqn::text::Lines expected = original.lines();
@@ -148,11 +148,11 @@ void checkRename(const DeviceList& original, std::size_t index, std::string_view
     } else {
         FUZZ_CHECK(result == Result::renamed);
         const std::string& now = list.line(index);
-        const auto after = DeviceLine::parse(zqn::text::readableLine(now));
+        const auto after = zqn::rules::fieldsOf(now);
         FUZZ_CHECK(after && after->hasName);
         FUZZ_CHECK(after->mac == before->mac && after->ip == before->ip && after->date == before->date
                    && after->time == before->time);
-        const std::string_view kept = name.substr(0, zqn::text::wholeCharacterPrefix(name, 254));
+        const std::string_view kept = zqn::rules::atMostBytes(name, 254);
         FUZZ_CHECK(std::string_view(now).substr(static_cast<std::size_t>(after->name.data() - now.data())) == kept);
         expected[index] = now;
     }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "../tests/support/line_rules.h"
 #include "fuzz_check.h"
 #include "report/page_template.h"
 #include "text/line_list.h"
@@ -27,12 +28,6 @@ constexpr Variant kVariants[] = {
     {INT_MIN, "C:\\web\\", "", ""},
     {INT_MAX, "a:b", "b", "%LISTDATA%"},
 };
-
-void replaceFirst(std::string& line, std::string_view placeholder, std::string_view value)
-{
-    if (const std::size_t at = line.find(placeholder); at != std::string::npos)
-        line.replace(at, placeholder.size(), value);
-}
 
 std::size_t countLines(std::string_view block)
 {
@@ -64,23 +59,10 @@ void checkVariant(const zqn::text::Lines& pageTemplate, const Variant& variant)
         zqn::report::buildBlocks(pageTemplate, variant.saveInterval, variant.htmlPath, variant.heading);
     const std::string refresh = std::to_string(variant.saveInterval);
 
-    // The same filling done line by line, as the template is described.
-    std::string head;
-    std::string tail;
-    std::size_t dropped = 0;
-    for (const auto& templateLine : pageTemplate) {
-        std::string line(std::string_view(templateLine).substr(0, 4096));
-        replaceFirst(line, "%REFRESH%", refresh);
-        replaceFirst(line, "%REFHTML%", variant.pageFileName);
-        replaceFirst(line, "%MESS01%", variant.heading);
-        if (line == "%LISTDATA%") {
-            ++dropped;
-            continue;
-        }
-        (dropped > 0 ? tail : head).append(line).append("\r\n");
-    }
-    FUZZ_CHECK(blocks.head == head);
-    FUZZ_CHECK(blocks.tail == tail);
+    const auto expected = zqn::rules::filled(pageTemplate, variant.saveInterval, variant.pageFileName, variant.heading);
+    FUZZ_CHECK(blocks.head == expected.head);
+    FUZZ_CHECK(blocks.tail == expected.tail);
+    const std::size_t dropped = pageTemplate.size() - countLines(expected.head) - countLines(expected.tail);
 
     // Properties that hold whatever the filling does in detail.
     FUZZ_CHECK(zqn::fuzz::isCrLfLineSequence(blocks.head));

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "../tests/support/line_rules.h"
 #include "discovery/device_list.h"
 #include "fuzz_check.h"
 #include "text/line_list.h"
@@ -62,8 +63,7 @@ public:
             FUZZ_CHECK(result.previousIp == (result.ipChanged ? heldIp : std::string_view()));
             FUZZ_CHECK(list.count() == lines_.size());
             const std::string& updated = list.line(first);
-            FUZZ_CHECK(std::string_view(updated).substr(0, head.size()) == head);
-            checkKeptTail(lines_[first], std::string_view(updated).substr(head.size()));
+            FUZZ_CHECK(updated == rules::renewed(lines_[first], sighting.mac, sighting.ip, sighting.date, sighting.time));
             lines_[first] = updated;
         }
         if (keysUnique && sighting.mac.size() == 17)
@@ -75,31 +75,10 @@ public:
     void checkSame(const discovery::DeviceList& list) const { FUZZ_CHECK(list.lines() == lines_); }
 
 private:
-    // The second field of a line as the page reads it: the text between the first two commas,
-    // when both stand in the line's first 4096 bytes and the second within 255 bytes of the first.
     static std::string_view heldIpOf(std::string_view line)
     {
-        line = line.substr(0, 4096);
-        const std::size_t first = line.find(',');
-        if (first == std::string_view::npos)
-            return {};
-        const std::string_view rest = line.substr(first + 1);
-        const std::size_t second = rest.find(',');
-        return second < 255 ? rest.substr(0, second) : std::string_view();
-    }
-
-    // The old line from 14 bytes after its first "/" (from byte 14 without one) is kept, at most
-    // 255 bytes of it; the list may stop one byte short so as not to split a double-byte character.
-    static void checkKeptTail(std::string_view oldLine, std::string_view kept)
-    {
-        const std::size_t slash = oldLine.find('/');
-        const std::size_t start = slash == std::string_view::npos ? 14 : slash + 15;
-        const std::string_view tail = start < oldLine.size() ? oldLine.substr(start) : std::string_view();
-        FUZZ_CHECK(tail.substr(0, kept.size()) == kept);
-        if (tail.size() <= 255)
-            FUZZ_CHECK(kept.size() == tail.size());
-        else
-            FUZZ_CHECK(kept.size() == 255 || kept.size() == 254);
+        const auto fields = rules::fieldsOf(line);
+        return fields ? fields->ip : std::string_view();
     }
 
     text::Lines lines_;

@@ -5,11 +5,14 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "support/announcements.h"
 #include "support/eventually.h"
@@ -29,6 +32,16 @@ quint16 freePort()
     QUdpSocket probe;
     probe.bind(QHostAddress::LocalHost, 0);
     return probe.localPort();
+}
+
+// Runs the event loop until a precise timer armed now has fired. Qt fires due timers in the order
+// of their deadlines, so every timer armed before with an interval of at most ms has fired too:
+// what such a timer would have done is done, however slow the machine.
+void runPastTimersDueWithin(int ms)
+{
+    bool fired = false;
+    QTimer::singleShot(ms, Qt::PreciseTimer, [&] { fired = true; });
+    ASSERT_TRUE(test::eventually([&] { return fired; }, 60000));
 }
 
 QByteArray readAll(const QString& path)
@@ -161,9 +174,14 @@ TEST_F(Controller, StopListensOnASystemChosenPort)
     EXPECT_NE(c->listener().boundPort(), port);
     EXPECT_FALSE(c->pageTimer().isActive());
     EXPECT_EQ(c->statusText(), QStringLiteral("停止中"));
+    // A stopped monitor still decodes what reaches its new port: the datagram sent there second is
+    // the event after which the first one, had it arrived, would be in the list too.
     send(announcement(1));
-    QTest::qWait(50); // a datagram would have been delivered by now; nothing may arrive
-    EXPECT_EQ(c->devices().count(), 0u);
+    QUdpSocket sender;
+    ASSERT_EQ(sender.writeDatagram(announcement(2), QHostAddress::LocalHost, c->listener().boundPort()), 20);
+    ASSERT_EVENTUALLY(c->devices().count() >= 1u);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(c->devices().lines(), (text::Lines{(macOf(2) + ",127.0.0.1,2024/05/01,09:15:30,noname").toStdString()}));
 }
 
 // Datagrams that arrived after the last tick are recorded and written at Stop, so the reload
@@ -209,7 +227,7 @@ TEST_F(Controller, HeldPortLeavesTheMonitorStopped)
     EXPECT_EQ(c->statusText(), QStringLiteral("停止中"));
     ASSERT_EQ(errors->count(), 1);
     EXPECT_EQ(errors->at(0).at(0).toString(), QStringLiteral("ポート %1 は開けません").arg(port));
-    QTest::qWait(20);
+    runPastTimersDueWithin(20); // Start arms the first page with 1 ms
     EXPECT_FALSE(QFile::exists(dir.filePath("zqnlist.htm")));
     EXPECT_TRUE(c->canStart());
 }
@@ -235,7 +253,7 @@ TEST_P(ControllerInterval, IntervalIsValidatedBeforeArming)
     if (GetParam().keepsTicking) {
         EXPECT_EQ(c->pageTimer().interval(), GetParam().intervalMs);
     }
-    QTest::qWait(30);
+    runPastTimersDueWithin(30); // a timer left at Start's 1 ms would have ticked again
     EXPECT_EQ(ticks.count(), 1);
 }
 
@@ -301,7 +319,24 @@ TEST_F(Controller, SettingsFileThatCannotBeWrittenIsReported)
     EXPECT_TRUE(spy.at(0).at(0).toString().contains(QStringLiteral("zqnlist.Ini")));
 }
 
-// Names, html.dat and the heading reach the page; the unreadable template is reported.
+// An html.dat that exists but cannot be read is reported once; the built-in template stays and
+// start-up goes on to the first page.
+TEST_F(Controller, UnreadableHtmlDatIsReportedAndTheBuiltInTemplateStays)
+{
+    writeIni("AUTO=1\r\n");
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), dir.filePath("html.dat"))); // opens, cannot be read
+    auto c = makeController();
+    ASSERT_EQ(errors->count(), 1);
+    EXPECT_TRUE(errors->at(0).at(0).toString().contains(QStringLiteral("html.dat"))) << errors->at(0).at(0).toString().toStdString();
+    c->runDeferredStart();
+    EXPECT_EQ(c->state(), State::Running);
+    ASSERT_EVENTUALLY(QFile::exists(dir.filePath("zqnlist.htm")));
+    const QByteArray page = readAll(dir.filePath("zqnlist.htm"));
+    EXPECT_TRUE(page.startsWith("<HTML><HEAD>\r\n")) << page.left(200).toStdString();
+    EXPECT_TRUE(page.endsWith("</BODY></HTML>\r\n\r\n"));
+}
+
+// Names, html.dat and the heading reach the page.
 TEST_F(Controller, TemplateFromHtmlDatIsUsed)
 {
     writeIni({}, QStringLiteral("MESS1=Office: 2F\r\n"));
@@ -451,12 +486,61 @@ TEST_F(Notices, OneDeviceByNameSeveralByCountAndAMoveByItsAddresses)
               QStringLiteral("%1 の IP アドレスが 10.0.0.1 から 10.0.0.9 に変わりました").arg(QLatin1String(macOf(0xA1))));
 }
 
+// What one gathering window collects is told in one notice, new devices first.
+TEST_F(Notices, OneWindowGathersNewAndMovedDevicesIntoOneNotice)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::pair<quint32, const char*>> heard; // after 0xC1 at 10.0.0.1 and 0xC2 at 10.0.0.2
+        QString notice;
+    };
+    const QString c1 = QLatin1String(macOf(0xC1));
+    const std::vector<Case> cases{
+        {"several moves", {{0xC1, "10.0.1.1"}, {0xC2, "10.0.1.2"}}, QStringLiteral("2 台の機器の IP アドレスが変わりました")},
+        {"one new, one moved",
+         {{0xC3, "10.0.0.3"}, {0xC1, "10.0.1.1"}},
+         QStringLiteral("新しい機器: %1 (10.0.0.3)\n%2 の IP アドレスが 10.0.0.1 から 10.0.1.1 に変わりました")
+             .arg(QLatin1String(macOf(0xC3)), c1)},
+        {"two new, two moved",
+         {{0xC1, "10.0.1.1"}, {0xC3, "10.0.0.3"}, {0xC2, "10.0.1.2"}, {0xC4, "10.0.0.4"}},
+         QStringLiteral("新しい機器が 2 台見つかりました\n2 台の機器の IP アドレスが変わりました")},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        auto c = makeNotifying(true);
+        c->handleDatagram(announcement(0xC1), "10.0.0.1");
+        c->handleDatagram(announcement(0xC2), "10.0.0.2");
+        ASSERT_EVENTUALLY(notices->count() == 1);
+        for (const auto& [tail, ip] : k.heard)
+            c->handleDatagram(announcement(tail), ip);
+        ASSERT_EVENTUALLY(notices->count() == 2);
+        EXPECT_EQ(lastNotice(), k.notice);
+        ASSERT_TRUE(c->shutDown());
+        QFile::remove(dir.filePath("zqnlist.csv"));
+    }
+}
+
+// The cap warning goes out as a notice of its own at once, not gathered with new devices.
+TEST_F(Notices, FullListWarningIsANotice)
+{
+    writeIni("MAXDEV=1\r\nNOTIFY=1\r\n");
+    auto c = makeController([](MonitorController::Options& options) { options.noticeWindowMs = 30; });
+    QSignalSpy told(c.get(), &MonitorController::noticeRaised);
+    c->handleDatagram(announcement(0xD1), "10.0.0.1");
+    c->handleDatagram(announcement(0xD2), "10.0.0.2");
+    ASSERT_EQ(told.count(), 1);
+    EXPECT_EQ(told.at(0).at(0).toString(), QStringLiteral("ZQN LIST"));
+    EXPECT_EQ(told.at(0).at(1).toString(), QStringLiteral("機器数が上限 1 台に達しました。新しい機器は記録されません。"));
+    ASSERT_EVENTUALLY(told.count() == 2);
+    EXPECT_EQ(told.at(1).at(1).toString(), QStringLiteral("新しい機器: %1 (10.0.0.1)").arg(QLatin1String(macOf(0xD1))));
+}
+
 TEST_F(Notices, AreOffUntilAskedForAndTheChoiceIsSavedOnlyOnceMade)
 {
     auto c = makeNotifying(false);
     EXPECT_FALSE(c->notifiesNewDevices());
     c->handleDatagram(announcement(0xB1), "10.0.0.1");
-    QTest::qWait(80);
+    runPastTimersDueWithin(60); // twice the gathering window
     EXPECT_EQ(notices->count(), 0);
     ASSERT_TRUE(c->shutDown());
     EXPECT_FALSE(readAll(iniPath()).contains("NOTIFY")) << "a file of someone who never chose stays as it was";

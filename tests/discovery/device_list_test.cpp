@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/line_rules.h"
+
 namespace zqn::discovery {
 namespace {
 
@@ -163,19 +165,16 @@ TEST(DeviceListLoad, ReplacesTheListAndItsIndex)
 namespace zqn::discovery {
 namespace {
 
-// The plain top-down scan that the index stands in for.
+// The plain top-down scan that the index stands in for, renewing lines as the rule reads.
 void recordByScan(text::Lines& lines, const Sighting& s)
 {
-    const std::string head = s.mac + "," + s.ip + "," + s.date + "," + s.time;
     for (auto& line : lines) {
-        if (line.substr(0, 17) != s.mac)
-            continue;
-        const auto slash = line.find('/');
-        const std::size_t start = slash == std::string::npos ? 14 : slash + 15;
-        line = head + (start < line.size() ? line.substr(start, 255) : std::string());
-        return;
+        if (line.substr(0, 17) == s.mac) {
+            line = rules::renewed(line, s.mac, s.ip, s.date, s.time);
+            return;
+        }
     }
-    lines.push_back(head + ",noname");
+    lines.push_back(s.mac + "," + s.ip + "," + s.date + "," + s.time + ",noname");
 }
 
 TEST(DeviceListRecord, AgreesWithAPlainScanOnARandomMix)
@@ -188,11 +187,16 @@ TEST(DeviceListRecord, AgreesWithAPlainScanOnARandomMix)
         text::Lines expected;
         for (int i = 0; i < 6; ++i) {
             const std::string& mac = macs[next() % macs.size()];
+            // Names around the 255-byte limit, some with a two-byte character that a cut may split.
+            std::string name = std::string(255 + next() % 4, 'n');
+            if (next() % 2 == 0)
+                name.replace(246 + next() % 8, 2, "\x83\x41");
             // Appended, not "x" + std::to_string(i): at -O3 GCC 12 takes the insert that makes for
             // an overlapping copy and stops a build with warnings as errors (-Wrestrict).
-            switch (next() % 3) {
+            switch (next() % 4) {
             case 0: expected.push_back(mac); break;
             case 1: expected.push_back(mac + ",1.1.1.1,2024/01/01,00:00:00,name" + std::to_string(i)); break;
+            case 2: expected.push_back(mac + ",1.1.1.1,2024/01/01,00:00:00," + name); break;
             default: expected.push_back(std::string("x").append(std::to_string(i))); break;
             }
         }

@@ -1,5 +1,8 @@
 #include "monitor_fixture.h"
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 namespace {
 
 using zqn::e2e::announcement;
@@ -44,16 +47,61 @@ TEST_P(MonitorTermination, SignalEndsLikeAConfirmedExit)
 INSTANTIATE_TEST_SUITE_P(Signals, MonitorTermination, testing::Values(SIGTERM, SIGINT),
                          [](const auto& info) { return info.param == SIGTERM ? "sigterm" : "sigint"; });
 
+// How often a file has been opened, as the kernel tells.
+class OpenCount {
+public:
+    explicit OpenCount(const QString& path)
+        : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        if (fd_ >= 0)
+            // The closes keep two opens from merging into one event while neither is read.
+            watch_ = ::inotify_add_watch(fd_, QFile::encodeName(path).constData(), IN_OPEN | IN_CLOSE);
+    }
+    ~OpenCount()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    bool watching() const { return watch_ >= 0; }
+    int opens()
+    {
+        alignas(inotify_event) char events[4096];
+        for (ssize_t n; (n = ::read(fd_, events, sizeof events)) > 0;) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                count_ += (event->mask & IN_OPEN) ? 1 : 0;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        return count_;
+    }
+
+private:
+    int fd_;
+    int watch_ = -1;
+    int count_ = 0;
+};
+
 TEST_F(MonitorProcess, HeldPortGivesNoPageWrite)
 {
     QUdpSocket holder;
     ASSERT_TRUE(holder.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress));
+    const QByteArray seed = macOf(0x11) + ",127.0.0.1,2000/01/01,00:00:00,noname\r\n";
+    {
+        QFile csv(dir.filePath("zqnlist.csv"));
+        ASSERT_TRUE(csv.open(QIODevice::WriteOnly));
+        ASSERT_EQ(csv.write(seed), seed.size());
+    }
+    OpenCount csvOpens(dir.filePath("zqnlist.csv"));
+    ASSERT_TRUE(csvOpens.watching());
     start();
-    QTest::qWait(2500); // two save intervals: a running monitor would have written by now
-    EXPECT_FALSE(exists("zqnlist.htm"));
-    EXPECT_FALSE(exists("zqnlist.csv"));
-    terminate(SIGTERM);
+    // Start-up loads the CSV file, and Start loads it again right before it tries the port, in
+    // the same turn of the event loop that then handles the signal: the attempt has been made.
+    ASSERT_TRUE(eventually([&] { return csvOpens.opens() >= 2; }));
+    terminate(SIGTERM); // the last write, which a monitor that ran anyway would make
     EXPECT_TRUE(exists("zqnlist.Ini"));
+    EXPECT_FALSE(exists("zqnlist.htm"));
+    EXPECT_EQ(file("zqnlist.csv"), seed);
 }
 
 } // namespace

@@ -22,7 +22,9 @@ protected:
     QStringList settingsArgument() const { return {QStringLiteral("--settings"), dir.filePath("zqnlistd.Ini")}; }
 };
 
-TEST_F(ServiceProcess, MonitorsWithoutAskingAndEndsOnSigtermWithItsLastWrite)
+class ServiceEnding : public ServiceProcess, public testing::WithParamInterface<int> {};
+
+TEST_P(ServiceEnding, MonitorsWithoutAskingAndEndsOnTheSignalWithItsLastWrite)
 {
     MonitorSettings settings;
     settings.systemExtra = "AUTO=0\r\n"; // the service monitors whatever AUTO says
@@ -32,13 +34,37 @@ TEST_F(ServiceProcess, MonitorsWithoutAskingAndEndsOnSigtermWithItsLastWrite)
     send(announcement(0x51));
     ASSERT_TRUE(eventually([&] { return file("zqnlist.csv").contains(macOf(0x51)); }));
     send(announcement(0x52)); // only the last write can save this one: the interval is a second
-    terminate(SIGTERM);
+    terminate(GetParam());
 
     EXPECT_TRUE(file("zqnlist.csv").contains(macOf(0x52)));
     EXPECT_TRUE(file("zqnlist.htm").contains(macOf(0x52)));
     EXPECT_EQ(file("zqnlistd.Ini"), iniBefore) << "the service never writes its settings";
     const QString log = QString::fromUtf8(process.readAllStandardError());
     EXPECT_TRUE(log.startsWith(QStringLiteral("停止中\n開始中\n開始\n"))) << log.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ServiceEnding, testing::Values(SIGTERM, SIGINT),
+                         [](const auto& info) { return info.param == SIGTERM ? "sigterm" : "sigint"; });
+
+// A full list says so on stderr, once, as a line of its own for the journal.
+TEST_F(ServiceProcess, FullListWarningIsALineOnStderr)
+{
+    MonitorSettings settings;
+    settings.systemExtra = "MAXDEV=1\r\n";
+    start(settings, settingsArgument());
+    ASSERT_TRUE(eventually([&] { return exists("zqnlist.csv"); }));
+    send(announcement(0x61));
+    send(announcement(0x62));
+    const QString warning = QStringLiteral("\n機器数が上限 1 台に達しました。新しい機器は記録されません。\n");
+    QString log;
+    EXPECT_TRUE(eventually([&] {
+        log += QString::fromUtf8(process.readAllStandardError());
+        return log.contains(warning);
+    })) << log.toStdString();
+    terminate(SIGTERM);
+    EXPECT_EQ(file("zqnlist.csv").count("\r\n"), 1);
+    log += QString::fromUtf8(process.readAllStandardError());
+    EXPECT_EQ(log.count(warning), 1) << log.toStdString();
 }
 
 TEST_F(ServiceProcess, EndsWithFailureWhenItCannotListen)

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "support/line_rules.h"
+
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -33,6 +37,25 @@ discovery::DeviceList listOf(const std::string& csv)
     return devices;
 }
 
+// Three devices, one with a Japanese name; the page posts to each with HTTP port 8080.
+const std::string kGoldenCsv = "0A:1B:2C:3D:4E:5F,192.168.1.20,2024/05/01,09:15:30,noname\r\n"
+                               "02:C3:D7:00:00:02,192.168.1.21,2024/05/01,09:14:02,\x8E\xF3\x95\x74\x83\x76\x83\x8A\x83\x93\x83\x5E\r\n"
+                               "FF:FF:FF:00:12:34,10.0.0.7,2024/04/30,23:59:59,Printer 2F\r\n";
+constexpr int kGoldenPort = 8080;
+
+// The whole page for kGoldenCsv with the built-in template, written out by hand.
+std::string goldenPage()
+{
+    std::ifstream file(ZQN_GOLDEN_DIR "/list_page.htm", std::ios::binary);
+    EXPECT_TRUE(file.good()) << "no golden page";
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+PageBlocks defaultBlocks()
+{
+    return buildBlocks(defaultTemplate(), 10, "zqnlist.htm", "ZQN LIST");
+}
+
 // The lines of the row block, which must all end in CR LF.
 text::Lines rowLines(const std::string& csv, int httpPort = 80)
 {
@@ -54,6 +77,15 @@ TEST(RowBlock, OneDeviceGivesExactBytes)
               "<FORM method=\"POST\" target=_blank action=http://192.168.1.20><INPUT TYPE=\"submit\" VALUE=\"\x90\xDA\x91\xB1\">\r\n"
               "</TD></FORM></TR>\r\n"
               "<TR><TD colspan=6 align=right>\x81\x40</TD></TR>\r\n");
+}
+
+TEST(ListPage, DefaultPageIsTheGoldenOneByteForByte)
+{
+    RecordingSink sink;
+    const auto outcome = writeListPage(defaultBlocks(), listOf(kGoldenCsv), {kStamp, kGoldenPort, "p.htm", "d.csv"}, sink);
+    EXPECT_FALSE(outcome.pageFailed || outcome.csvFailed);
+    EXPECT_EQ(sink.files["p.htm"], goldenPage());
+    EXPECT_EQ(sink.files["d.csv"], kGoldenCsv);
 }
 
 class PageLines : public testing::TestWithParam<int> {};
@@ -198,21 +230,20 @@ class WriteStatus : public testing::TestWithParam<StatusCase> {};
 TEST_P(WriteStatus, ReportsFailuresAndStillWritesTheOtherFile)
 {
     const auto& c = GetParam();
-    const auto devices = listOf(kDevice + "\r\n");
-    const auto blocks = buildBlocks(defaultTemplate(), 10, "zqnlist.htm", "ZQN LIST");
+    const auto devices = listOf(kGoldenCsv);
     RecordingSink sink;
     sink.failing = c.failing;
-    const auto outcome = writeListPage(blocks, devices, {kStamp, 80, c.htmlPath, c.csvPath}, sink);
+    const auto outcome = writeListPage(defaultBlocks(), devices, {kStamp, kGoldenPort, c.htmlPath, c.csvPath}, sink);
     EXPECT_EQ(statusText(outcome), c.status);
     std::set<std::string> written;
     for (const auto& [path, bytes] : sink.files)
         written.insert(path);
     EXPECT_EQ(written, c.written);
     if (c.written.count("p.htm")) {
-        EXPECT_EQ(sink.files["p.htm"], pageText(blocks, rowBlock(devices, kStamp, 80)));
+        EXPECT_EQ(sink.files["p.htm"], goldenPage());
     }
     if (c.written.count("d.csv")) {
-        EXPECT_EQ(sink.files["d.csv"], kDevice + "\r\n");
+        EXPECT_EQ(sink.files["d.csv"], kGoldenCsv);
     }
 }
 
@@ -234,6 +265,28 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace zqn::report {
 namespace {
+
+// The row block as the row table reads, for lines up to the first without a comma.
+std::string rowsByRule(const text::Lines& lines, int httpPort)
+{
+    const std::string sp = "\x81\x40";
+    std::string rows = "<TR><TD colspan=6 align=right>" + kStamp + "</TD></TR>\r\n"
+                       "<TR align=center bgcolor=#FFFFFF><TD>No.</TD><TD width=150>Name</TD><TD>MAC Address</TD>\r\n"
+                       "<TD>IP Address</TD><TD>Date</TD><TD>\r\n"
+                       "</TD></TR>\r\n";
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto f = rules::fieldsOf(lines[i]);
+        if (!f)
+            break;
+        const std::string address = std::string(f->ip) + (httpPort == 80 ? "" : ":" + std::to_string(httpPort));
+        rows += "<TR align=center bgcolor=" + std::string(i % 2 == 0 ? "#F4FFFF" : "#F8FFFF") + "><TD>"
+                + std::to_string(i + 1) + "</TD><TD align=left>" + sp + std::string(f->name) + "</TD><TD>"
+                + std::string(f->mac) + "\r\n</TD><TD align=left>" + address + "</TD><TD>\r\n" + std::string(f->date) + " "
+                + std::string(f->time) + "</TD><TD>\r\n<FORM method=\"POST\" target=_blank action=http://" + address
+                + "><INPUT TYPE=\"submit\" VALUE=\"\x90\xDA\x91\xB1\">\r\n</TD></FORM></TR>\r\n";
+    }
+    return rows + "<TR><TD colspan=6 align=right>" + sp + "</TD></TR>\r\n";
+}
 
 // A large list is written in pieces; together they must be exactly the page and the CSV text.
 TEST(WriteListPageInPieces, PiecesJoinToThePageAndTheCsv)
@@ -267,7 +320,11 @@ TEST(WriteListPageInPieces, PiecesJoinToThePageAndTheCsv)
 
     const auto outcome = writeListPage(blocks, devices, {kStamp, 8080, "zqnlist.htm", "zqnlist.csv"}, sink);
     EXPECT_FALSE(outcome.pageFailed || outcome.csvFailed);
-    EXPECT_EQ(sink.files["zqnlist.htm"].first, pageText(blocks, rowBlock(devices, kStamp, 8080)));
+    // The golden page's head and tail around rows made by the rule.
+    const std::string golden = goldenPage();
+    const std::string head = golden.substr(0, golden.find("<TR><TD colspan=6"));
+    const std::string tail = golden.substr(golden.rfind("</TD></TR>\r\n") + 12);
+    EXPECT_EQ(sink.files["zqnlist.htm"].first, head + rowsByRule(devices.lines(), 8080) + tail);
     EXPECT_EQ(sink.files["zqnlist.csv"].first, csv);
     EXPECT_GT(sink.files["zqnlist.htm"].second, 3) << "a large page is passed on in pieces";
     EXPECT_GT(sink.files["zqnlist.csv"].second, 1);

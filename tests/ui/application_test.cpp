@@ -65,8 +65,7 @@ TEST_F(ApplicationTest, AnExceptionOfAnyOtherTypeIsShownToo)
 
     QCoreApplication::sendEvent(&target, &event);
 
-    ASSERT_EQ(messages.size(), 1);
-    EXPECT_FALSE(messages.front().isEmpty());
+    EXPECT_EQ(messages, QStringList{QStringLiteral("予期しないエラーが発生しました。")});
 }
 
 TEST_F(ApplicationTest, TheEventLoopGoesOnAfterASlotThrows)

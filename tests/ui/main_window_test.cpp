@@ -331,6 +331,19 @@ TEST_P(DeferredStart, StartsWhenAskedAndShowsOrKeepsTheWindowAway)
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
 
+// Unstubbed, the window asks the platform whether a tray exists, and never hides itself where
+// there is none to bring it back from.
+TEST_F(MainWindowTest, HiddenStartFollowsThePlatformsOwnTrayAnswer)
+{
+    writeFile(QStringLiteral("zqnlist.Ini"), "[SYSTEM]\r\nPORT=0\r\nWINDOW=1\r\n");
+    stubTray = false;
+    build(Order::WindowFirst);
+    controller->runDeferredStart();
+    const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
+    EXPECT_EQ(find<QSystemTrayIcon>("TrayIcon1")->isVisible(), tray);
+    EXPECT_EQ(window->isVisible(), !tray);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, DeferredStart,
     ::testing::Values(
