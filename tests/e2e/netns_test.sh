@@ -93,7 +93,8 @@ send_and_see() {
     within 10 has_lines "$prefix" 3
 }
 
-cp "$monitor" "$work/zqnlist"
+cp "$monitor" "$work/zqnlist" || broken "cannot copy $monitor"
+[ -x "$announce" ] || broken "no simulator at $announce"
 printf '[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=%d\r\nLTIME=1\r\n[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\n' \
   "$port" >"$work/zqnlist.Ini"
 (cd "$work" && exec ip netns exec "$ns_monitor" env QT_QPA_PLATFORM=offscreen "$work/zqnlist") \
