@@ -37,8 +37,14 @@ int main(int argc, char** argv)
         // A session that logs out waits for nobody to close a message box.
         zqn::ui::setErrorHandler([](const QString& message) { std::fprintf(stderr, "zqnlist: %s\n", qPrintable(message)); });
         controller.shutDown();
+        // Also ends an exit already under way that waits on a message box.
+        QApplication::exit(0);
     });
 
     controller.startUp();
+    // A signal taken while a start-up message was open has done the exit already; exec() would
+    // forget the exit() that came before it and run on.
+    if (controller.isExiting())
+        return 0;
     return QApplication::exec();
 }

@@ -76,10 +76,13 @@ void MonitorController::startUp()
 {
     setStatus(text::messages::kStopped);
 
-    if (const auto bytes = storage::readExistingFile(options_.settingsPath); !bytes)
-        emit errorRaised(bytes.error());
-    else if (*bytes)
+    if (const auto bytes = storage::readExistingFile(options_.settingsPath); !bytes) {
+        // Writing the defaults over it at exit would lose every value the user had.
+        settingsUnreadable_ = true;
+        emit errorRaised(bytes.error() + QStringLiteral("\n設定は終了時に保存されません。"));
+    } else if (*bytes) {
         settings_ = settings::parseSettings(**bytes);
+    }
     devices_.setCapacity(static_cast<std::size_t>(settings_.maxDevices));
 
     devices_.clear();
@@ -218,7 +221,7 @@ bool MonitorController::shutDown()
     if (state_ == State::Running)
         writeLastPage();
     pageTimer_.stop();
-    const bool written = !options_.writeSettingsAtExit || writeSettingsFile();
+    const bool written = !options_.writeSettingsAtExit || settingsUnreadable_ || writeSettingsFile();
     emit finished();
     return written;
 }
