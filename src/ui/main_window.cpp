@@ -173,7 +173,7 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     connect(&controller_, &app::MonitorController::presentationRequested, this, &MainWindow::present);
     connect(&controller_, &app::MonitorController::notifyNewDevicesChanged, notifyAction_, &QAction::setChecked);
     connect(&controller_, &app::MonitorController::noticeRaised, this, [this](const QString& title, const QString& text) {
-        if (trayIcon_->isVisible())
+        if (trayReady())
             trayIcon_->showMessage(title, text, QSystemTrayIcon::Information);
     });
     connect(&controller_, &app::MonitorController::shuttingDown, this, [this] {
@@ -388,10 +388,19 @@ void MainWindow::onStateChanged(app::MonitorController::State state)
     showState();
 }
 
+bool MainWindow::trayReady()
+{
+    // Asked at each moment it matters, not once: a tray host may come or go while the program
+    // runs, and a window put away without an icon to bring it back would be lost.
+    if (!trayAvailable_ || !trayAvailable_())
+        return false;
+    trayIcon_->show();
+    return true;
+}
+
 void MainWindow::present(bool showWindow)
 {
-    if (trayAvailable_ && trayAvailable_())
-        trayIcon_->show();
+    trayReady();
     if (showWindow)
         show();
     else
@@ -478,7 +487,7 @@ void MainWindow::bringToFront()
 void MainWindow::putAway()
 {
     // Without a tray a hidden window could never be brought back.
-    if (trayAvailable_ && trayAvailable_())
+    if (trayReady())
         hide();
     else
         showMinimized();

@@ -215,6 +215,23 @@ INSTANTIATE_TEST_SUITE_P(Cases, CloseBox,
                                            CloseCase{"WithoutTraySettingsOpen", false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A tray host that appears after start-up: the close box hides again, and the icon is there to
+// bring the window back.
+TEST_F(MainWindowTest, TrayThatAppearsLaterTakesTheWindowAgain)
+{
+    trayAvailable = false;
+    build();
+    controller->runDeferredStart();
+    auto* tray = find<QSystemTrayIcon>("TrayIcon1");
+    ASSERT_FALSE(tray->isVisible());
+
+    trayAvailable = true;
+    EXPECT_FALSE(window->close());
+
+    EXPECT_TRUE(window->isHidden());
+    EXPECT_TRUE(tray->isVisible());
+}
+
 struct ExitCase {
     const char* name;
     const char* control;
