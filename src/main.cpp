@@ -5,6 +5,7 @@
 #include "app/monitor_controller.h"
 #include "app/platform.h"
 #include "app/settings_location.h"
+#include "app/single_instance.h"
 #include "ui/error_reporting.h"
 #include "ui/main_window.h"
 #include "ui/translations.h"
@@ -28,8 +29,13 @@ int main(int argc, char** argv)
 
     zqn::app::MonitorController::Options options;
     options.settingsPath = zqn::app::settingsFilePath(QApplication::applicationFilePath());
+    // A second copy with the same settings file would fight the first for its port and files.
+    zqn::app::SingleInstance instance(options.settingsPath);
+    if (!instance.claim())
+        return 0;
     zqn::app::MonitorController controller(std::move(options));
     zqn::ui::MainWindow window(controller);
+    QObject::connect(&instance, &zqn::app::SingleInstance::raiseRequested, &window, &zqn::ui::MainWindow::bringToFront);
 
     // quit() would ask the window, which only hides, to close.
     QObject::connect(&controller, &zqn::app::MonitorController::finished, &app, [] { QApplication::exit(0); });

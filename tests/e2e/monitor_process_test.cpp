@@ -147,3 +147,39 @@ INSTANTIATE_TEST_SUITE_P(When, UnreadableSettings, testing::Bool(),
 
 } // namespace
 } // namespace zqn::e2e
+
+namespace zqn::e2e {
+namespace {
+
+// A second launch with the same settings file leaves at once and writes nothing; the first keeps
+// recording. The socket a killed copy leaves behind does not keep the next one from starting.
+TEST_F(MonitorProcess, SecondLaunchLeavesAndAKilledCopyBlocksNothing)
+{
+    start();
+    ASSERT_TRUE(eventually([&] { return exists("zqnlist.csv"); }));
+    const QByteArray ini = file("zqnlist.Ini");
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+
+    QProcess second;
+    second.setProcessEnvironment(process.processEnvironment());
+    second.setWorkingDirectory(dir.path());
+    second.start(dir.filePath("zqnlist"));
+    ASSERT_TRUE(second.waitForFinished(10000)) << "the second copy ran on";
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(file("zqnlist.Ini"), ini);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), files);
+    send(announcement(0x51));
+    EXPECT_TRUE(eventually([&] { return file("zqnlist.csv").contains(macOf(0x51)); }));
+
+    process.kill();
+    ASSERT_TRUE(process.waitForFinished());
+    ASSERT_TRUE(QFile::remove(dir.filePath("zqnlist.csv")));
+    start();
+    ASSERT_TRUE(eventually([&] { return exists("zqnlist.csv"); })) << "the next copy did not start";
+    send(announcement(0x52));
+    EXPECT_TRUE(eventually([&] { return file("zqnlist.csv").contains(macOf(0x52)); }));
+}
+
+} // namespace
+} // namespace zqn::e2e
