@@ -173,7 +173,7 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     connect(&controller_, &app::MonitorController::presentationRequested, this, &MainWindow::present);
     connect(&controller_, &app::MonitorController::notifyNewDevicesChanged, notifyAction_, &QAction::setChecked);
     connect(&controller_, &app::MonitorController::noticeRaised, this, [this](const QString& title, const QString& text) {
-        if (trayReady())
+        if (!desktopNotices_.show(title, text) && trayReady())
             trayIcon_->showMessage(title, text, QSystemTrayIcon::Information);
     });
     connect(&controller_, &app::MonitorController::shuttingDown, this, [this] {

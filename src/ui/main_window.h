@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "app/monitor_controller.h"
+#include "ui/desktop_notices.h"
 
 class QAction;
 class QLabel;
@@ -105,6 +106,7 @@ private:
     ExitConfirmer confirmExit_;
     NameAsker askName_;
     TrayAvailability trayAvailable_;
+    DesktopNotices desktopNotices_;
 };
 
 } // namespace zqn::ui
