@@ -327,7 +327,9 @@ bool MonitorController::renameDevice(int row, const QString& name)
 bool MonitorController::writePage()
 {
     const report::WriteOutcome outcome = publisher_.publish();
-    setStatus(report::statusText(outcome), std::exchange(refusedSinceTick_, false) ? capWarning() : QString());
+    refusedSinceTick_ = false;
+    // New devices are turned away for as long as the list is full, not only in a tick that saw one.
+    setStatus(report::statusText(outcome), devices_.full() ? capWarning() : QString());
     return !outcome.pageFailed && !outcome.csvFailed;
 }
 

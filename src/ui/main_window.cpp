@@ -168,6 +168,8 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
 
     connect(&controller_, &app::MonitorController::stateChanged, this, &MainWindow::onStateChanged);
     connect(&controller_, &app::MonitorController::statusTextChanged, statusPanel_, &QLabel::setText);
+    // The panel is 180 pixels wide and clips a longer text; the tooltip shows all of it.
+    connect(&controller_, &app::MonitorController::statusTextChanged, statusPanel_, &QLabel::setToolTip);
     connect(&controller_, &app::MonitorController::updateTimeChanged, updateTimePanel_, &QLabel::setText);
     connect(&controller_, &app::MonitorController::errorRaised, this, &showErrorMessage);
     connect(&controller_, &app::MonitorController::presentationRequested, this, &MainWindow::present);
@@ -187,6 +189,7 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     });
 
     statusPanel_->setText(controller_.statusText());
+    statusPanel_->setToolTip(controller_.statusText());
     updateTimePanel_->setText(controller_.updateTime());
     showState();
 }

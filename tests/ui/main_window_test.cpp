@@ -155,6 +155,8 @@ TEST_F(MainWindowTest, UpdateTimePanelShowsTheLastPageWrite)
     find<QPushButton>("BitBtn1")->click();
     // Start writes the first page at once, from the event loop.
     ASSERT_EVENTUALLY((find<QLabel>("Panel3")->text()) == (QStringLiteral("2024/05/01 09:15:30")));
+    const auto* status = find<QLabel>("Panel4");
+    EXPECT_EQ(status->toolTip(), status->text()) << "the clipped status is readable whole";
 }
 
 TEST_F(MainWindowTest, ControllerErrorsReachTheErrorHandler)
