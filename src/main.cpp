@@ -6,6 +6,7 @@
 #include "app/platform.h"
 #include "app/settings_location.h"
 #include "app/single_instance.h"
+#include "storage/file_store.h"
 #include "ui/error_reporting.h"
 #include "ui/main_window.h"
 #include "ui/translations.h"
@@ -15,6 +16,8 @@ int main(int argc, char** argv)
 {
     // First of all, so that a logout during start-up still ends the program cleanly.
     zqn::app::installTerminationHandlers();
+    // A rewrite in place takes its room first, so a full disk leaves the old file whole.
+    zqn::storage::setSpaceReserver(&zqn::app::reserveFileSpace);
 
     if (!zqn::app::displayAvailable()) {
         std::fputs("zqnlist: no display found; zqnlistd runs the monitor without one\n", stderr);

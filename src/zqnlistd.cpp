@@ -10,6 +10,7 @@
 #include "app/monitor_controller.h"
 #include "app/platform.h"
 #include "app/settings_location.h"
+#include "storage/file_store.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ QString defaultSettingsPath()
 int main(int argc, char** argv)
 {
     zqn::app::installTerminationHandlers();
+    zqn::storage::setSpaceReserver(&zqn::app::reserveFileSpace);
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zqnlistd"));
