@@ -71,8 +71,8 @@ public:
     PanelFields panelFields() const;
 
     // Exit: records what is waiting and writes the page once more when running, then writes the
-    // settings file. Emits finished either way; returns false (after errorRaised) when the
-    // settings could not be written.
+    // settings file. Emits finished either way; returns false when the last write (its status
+    // says so) or the settings (after errorRaised) could not be written.
     bool shutDown();
     bool isExiting() const { return exiting_; }
 

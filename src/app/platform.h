@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
 #include <functional>
 
@@ -18,5 +19,19 @@ void installTerminationHandlers();
 // Runs onTerminate in the event loop once a termination signal has arrived, also one that
 // arrived before this call.
 void watchTerminationSignals(QObject* context, std::function<void()> onTerminate);
+
+// Supervision by systemd (Type=notify), through libsystemd. Without it, or without a service
+// manager that listens, these do nothing.
+// The program is ready: its sockets are open. status is what `systemctl status` shows.
+void notifyServiceReady(const QString& status);
+void notifyServiceStatus(const QString& status);
+void notifyServiceStopping();
+// Pings the watchdog from context's event loop at half the interval the manager asked for, so
+// that a stuck loop gets the program killed and restarted. Nothing when it asked for none.
+void startServiceWatchdog(QObject* context);
+
+// True when stderr is the journal's stream for this program (JOURNAL_STREAM names it): a line
+// may then begin with its priority, such as "<3>" for an error.
+bool stderrIsJournalStream();
 
 } // namespace zqn::app
