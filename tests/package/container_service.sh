@@ -2,11 +2,13 @@
 # The installed service under a real systemd: boots this machine's own OS in a container
 # (systemd-nspawn, a volatile root over the host's /usr, loopback only) with the install root laid
 # over /usr and its settings in /etc, then sees zqnlistd become ready with its status, and sees the
-# watchdog kill and restart it after SIGSTOP. Exits 77 (skipped), saying why, where no container
+# watchdog kill and restart it after SIGSTOP; then the package's purge script removes the state
+# folder. Exits 77 (skipped), saying why, where no container
 # can be booted here. Whatever it starts is ended and removed on exit.
-# Usage: container_service.sh <root>
+# Usage: container_service.sh <root> <zqnlistd.postrm>
 set -u
-root=${1:?usage: container_service.sh <root>}
+root=${1:?usage: container_service.sh <root> <zqnlistd.postrm>}
+postrm=${2:?usage: container_service.sh <root> <zqnlistd.postrm>}
 machine=zqn-test-$$
 work=$(mktemp -d)
 nspawn=
@@ -40,7 +42,7 @@ in_container() {
 cleanup() {
   if [ -n "$nspawn" ] && kill -0 "$nspawn" 2>/dev/null; then
     kill -TERM "$nspawn" # the container shuts down like a machine
-    within 30 eval '! kill -0 "$nspawn" 2>/dev/null' || kill -KILL "$nspawn" "$(leader)" 2>/dev/null
+    timeout 30 tail --pid="$nspawn" -f /dev/null || kill -KILL "$(leader)" "$nspawn" 2>/dev/null
     wait "$nspawn" 2>/dev/null
   fi
   local group pid
@@ -106,6 +108,7 @@ property() { in_container systemctl show --property="$1" --value zqnlistd; }
 active() { [ "$(in_container systemctl is-active zqnlistd)" = active ]; }
 
 # Type=notify: active only once READY=1 came; STATUS= carries the status after the first write.
+[ "$(property Type)" = notify ] || fail "the unit's type is $(property Type)"
 in_container systemctl start --no-block zqnlistd || fail "systemctl start zqnlistd"
 within 30 active || fail "zqnlistd did not become ready"
 within 10 eval '[ "$(property StatusText)" = 開始 ]' || fail "the status is '$(property StatusText)', not 開始"
@@ -117,4 +120,10 @@ restarted() { [ "$(property NRestarts)" = 1 ] && active && [ "$(property MainPID
 within 75 restarted || fail "the watchdog did not restart the stopped zqnlistd"
 in_container journalctl -u zqnlistd -o cat | grep -qF "Failed with result 'watchdog'" ||
   fail "zqnlistd restarted, but not for its watchdog"
+
+# The list and the page are the dynamic user's: purging the package takes them away too.
+in_container systemctl stop zqnlistd
+in_container test -f /var/lib/private/zqnlist/zqnlist.htm -a -L /var/lib/zqnlist || fail "no state folder with the page"
+in_container sh -s purge <"$postrm" || fail "the purge script failed"
+in_container test ! -e /var/lib/private/zqnlist -a ! -L /var/lib/zqnlist || fail "the purge left the state folder"
 echo "1 passed, 0 failed"
