@@ -37,12 +37,13 @@ protected:
         const QString log = dir.filePath("stderr");
         QFile(log).open(QIODevice::WriteOnly);
         process.setStandardErrorFile(log);
-        struct stat named {};
-        if (journal != Journal::None
-            && ::stat(QFile::encodeName(journal == Journal::OnStderr ? log : dir.filePath(programName())).constData(),
-                      &named)
-                   == 0)
-            settings.environment.insert(QStringLiteral("JOURNAL_STREAM"), QStringLiteral("%1:%2").arg(named.st_dev).arg(named.st_ino));
+        if (journal == Journal::None)
+            return;
+        const QString named = journal == Journal::OnStderr ? log : dir.filePath(programName());
+        struct stat file {};
+        ASSERT_EQ(::stat(QFile::encodeName(named).constData(), &file), 0);
+        settings.environment.insert(QStringLiteral("JOURNAL_STREAM"),
+                                    QStringLiteral("%1:%2").arg(file.st_dev).arg(file.st_ino));
     }
     QString said() const { return QString::fromUtf8(file("stderr")); }
 };
@@ -144,9 +145,11 @@ TEST_P(ServiceSettingsFile, ThatIsNotThereIsReportedAndTheDefaultsServe)
     logTo(settings, Journal::OnStderr);
     start(settings, {QStringLiteral("--settings"), path});
     // The default port, 5000, may be taken on this machine: either way it is the one used.
-    ASSERT_TRUE(eventually([&] { return said().contains(QStringLiteral("\n開始中\n")) || said().contains(QStringLiteral("ポート 5000 ")); }))
-        << said().toStdString();
-    const QString expected = QStringLiteral("<3>zqnlistd: the settings file %1 %2; running on the defaults\n").arg(path, GetParam().said);
+    ASSERT_TRUE(eventually([&] {
+        return said().contains(QStringLiteral("\n開始中\n")) || said().contains(QStringLiteral("ポート 5000 "));
+    })) << said().toStdString();
+    const QString expected =
+        QStringLiteral("<3>zqnlistd: the settings file %1 %2; running on the defaults\n").arg(path, GetParam().said);
     EXPECT_TRUE(said().startsWith(expected)) << said().toStdString();
     EXPECT_EQ(said().count(path), 1);
 }
