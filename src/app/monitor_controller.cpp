@@ -210,12 +210,11 @@ bool MonitorController::shutDown()
     emit shuttingDown();
     exiting_ = true;
     deferredStartTimer_.stop();
-    if (state_ == State::Running)
-        writeLastPage();
+    const bool lastWritten = state_ != State::Running || writeLastPage();
     publisher_.stop();
     const bool written = !options_.writeSettingsAtExit || settingsUnreadable_ || writeSettingsFile();
     emit finished();
-    return written;
+    return lastWritten && written;
 }
 
 bool MonitorController::writeSettingsFile()

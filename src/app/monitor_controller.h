@@ -72,7 +72,8 @@ public:
 
     // Exit: records what is waiting and writes the page once more when running, then writes the
     // settings file, unless it was there at start-up and could not be read. Emits finished either
-    // way; returns false (after errorRaised) when the settings could not be written.
+    // way; returns false when the last write (its status says so) or the settings (after
+    // errorRaised) could not be written.
     bool shutDown();
     bool isExiting() const { return exiting_; }
 

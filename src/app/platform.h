@@ -2,6 +2,7 @@
 
 #include <QFileDevice>
 #include <QObject>
+#include <QString>
 
 #include <functional>
 
@@ -27,5 +28,19 @@ void watchTerminationSignals(QObject* context, std::function<void()> onTerminate
 // touched. Succeeds where the file system cannot reserve space (the write finds out, as before).
 // For storage::setSpaceReserver.
 storage::Status reserveFileSpace(QFileDevice& file, qint64 size);
+
+// Supervision by systemd (Type=notify), through libsystemd. Without it, or without a service
+// manager that listens, these do nothing.
+// The program is ready: its sockets are open. status is what `systemctl status` shows.
+void notifyServiceReady(const QString& status);
+void notifyServiceStatus(const QString& status);
+void notifyServiceStopping();
+// Pings the watchdog from context's event loop at half the interval the manager asked for, so
+// that a stuck loop gets the program killed and restarted. Nothing when it asked for none.
+void startServiceWatchdog(QObject* context);
+
+// True when stderr is the journal's stream for this program (JOURNAL_STREAM names it): a line
+// may then begin with its priority, such as "<3>" for an error.
+bool stderrIsJournalStream();
 
 } // namespace zqn::app
