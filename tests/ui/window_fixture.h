@@ -61,7 +61,7 @@ protected:
         if (order == Order::StartUpFirst)
             controller->startUp();
         window = std::make_unique<MainWindow>(*controller);
-        if (stubTray)
+        if (!askTheSystemForATray)
             window->setTrayAvailability([this] { return trayAvailable; });
         window->setExitConfirmer([this] {
             ++exitQuestions;
@@ -90,7 +90,7 @@ protected:
     QStringList errors;
     QStringList openedPages;
     bool trayAvailable = true;
-    bool stubTray = true; // false: the window asks the platform itself
+    bool askTheSystemForATray = false; // the offscreen platform has none
     bool exitAnswer = false;
     int exitQuestions = 0;
 };
