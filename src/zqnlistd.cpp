@@ -84,9 +84,11 @@ int main(int argc, char** argv)
         say(text);
     });
     QObject::connect(&controller, &zqn::app::MonitorController::capWarningRaised, &app, &say);
-    QObject::connect(&controller, &zqn::app::MonitorController::errorRaised, &app, [](const QString& message) {
+    const auto sayError = [](const QString& message) {
         say(QStringLiteral("zqnlistd: %1").arg(QString(message).replace(QLatin1Char('\n'), QLatin1Char(' '))));
-    });
+    };
+    QObject::connect(&controller, &zqn::app::MonitorController::errorRaised, &app, sayError);
+    QObject::connect(&controller, &zqn::app::MonitorController::webFailed, &app, sayError);
     QObject::connect(&controller, &zqn::app::MonitorController::finished, &app, [&] { QCoreApplication::exit(status); });
     QObject::connect(&controller, &zqn::app::MonitorController::presentationRequested, &app, [&] {
         // A service that is not monitoring has nothing to do.

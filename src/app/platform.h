@@ -2,7 +2,9 @@
 
 #include <QObject>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 
 // What differs between platforms, kept in this one place.
 namespace zqn::app {
@@ -18,5 +20,17 @@ void installTerminationHandlers();
 // Runs onTerminate in the event loop once a termination signal has arrived, also one that
 // arrived before this call.
 void watchTerminationSignals(QObject* context, std::function<void()> onTerminate);
+
+// A regular file opened for reading, for the web endpoint, which then owns the descriptor.
+// Nothing where the file cannot be opened, or where files are not served by descriptor.
+struct ReadableFile {
+    int descriptor = -1;
+    std::uint64_t size = 0;
+};
+std::optional<ReadableFile> openForServing(const QString& path);
+
+// A reader that leaves early must not end the program with SIGPIPE. False where the signal is
+// not there to ignore.
+bool ignoreBrokenPipes();
 
 } // namespace zqn::app
