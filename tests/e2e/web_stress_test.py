@@ -178,6 +178,8 @@ class HostileClients(unittest.TestCase):
             self.assertTrue(wait_for(
                 lambda: metric(service, 'zqnlist_datagrams_total{result="recorded"}') == expected, 30),
                 "recorded %r of %r" % (metric(service, 'zqnlist_datagrams_total{result="recorded"}'), expected))
+        print("page %d bytes, resident memory idle %d kB, peak under attack %d kB"
+              % (page_size, idle_rss // 1024, peak_rss[0] // 1024), file=sys.stderr)
         with self.subTest("memory stays under idle plus twice the page"):
             self.assertLess(peak_rss[0], idle_rss + 2 * page_size,
                             "idle %d, peak %d, page %d" % (idle_rss, peak_rss[0], page_size))
