@@ -60,16 +60,6 @@ startService() {
 }
 stopService() { endProcess "$pid" || echo "service exited with $?" >&2; pid=""; }
 kib() { awk -v key="$1:" '$1 == key {print $2}' "/proc/$pid/status"; }
-idleTicks() {
-    local now last=-1 i
-    for ((i = 0; i < 100; ++i)); do
-        now="$(cpuTicks "$pid")"
-        [[ "$now" == "$last" ]] && break
-        last="$now"
-        sleep 0.2
-    done
-    echo "$now"
-}
 
 echo "load before: $(uptime)"
 
@@ -102,7 +92,7 @@ fetch() {
 }
 for ((r = 1; r <= repeats; ++r)); do
     for mode in none full revalidating; do
-        before="$(idleTicks)"
+        before="$(idleTicks "$pid")"
         if [[ "$mode" != none ]]; then
             fetch "$mode" &
             fetcher=$!
@@ -113,7 +103,7 @@ for ((r = 1; r <= repeats; ++r)); do
             wait "$fetcher" 2>/dev/null || true
             fetcher=""
         fi
-        after="$(idleTicks)"
+        after="$(idleTicks "$pid")"
         us="$(awk -v t="$((after - before))" -v n="$updates" -v hz="$hz" 'BEGIN {printf "%.2f", 1e6 * t / hz / n}')"
         perDatagram[$mode]+="$us "
         echo "round $r, $mode: $us µs of CPU per datagram"

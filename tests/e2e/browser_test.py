@@ -16,8 +16,9 @@ import subprocess
 import sys
 import tempfile
 import threading
-import time
 import unittest
+
+from web_service import Service, announcement, free_port, wait_for
 
 CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
@@ -42,24 +43,6 @@ def missing_browser_parts():
     except ImportError:
         missing.append("python3-selenium")
     return missing
-
-
-def free_udp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def wait_for(condition, timeout, interval=0.2):
-    """Polls until condition() gives a true value and returns it; None when the time is up."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            return None
-        time.sleep(interval)
 
 
 class DeviceWebServer:
@@ -110,7 +93,7 @@ class Monitor:
 
     def __init__(self, folder, http_port):
         self.folder = folder
-        self.udp_port = free_udp_port()
+        self.udp_port = free_port(socket.SOCK_DGRAM)
         executable = os.path.join(folder, "zqnlist")
         shutil.copy2(config.monitor, executable)
         with open(os.path.join(folder, "zqnlist.Ini"), "wb") as ini:
@@ -423,8 +406,6 @@ class ServicePageOverHttp(unittest.TestCase):
     """The page of a running service, reached through its web endpoint as a browser on the LAN would."""
 
     def test_page_shows_the_devices(self):
-        from web_service import Service, announcement, wait_for as wait
-
         service = Service(config.service, save_interval=SAVE_INTERVAL,
                           data=b"CSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\nMESS1=" + HEADING.encode("cp932") + b"\r\n")
         folder = tempfile.mkdtemp(prefix="zqn-browser-")
@@ -433,11 +414,11 @@ class ServicePageOverHttp(unittest.TestCase):
             macs = [bytes.fromhex("02C3D70000%02X" % i) for i in (0x21, 0x22)]
             for mac in macs:
                 service.send(announcement(mac))
-            self.assertTrue(wait(lambda: all(m in service.read("zqnlist.htm") for m in
+            self.assertTrue(wait_for(lambda: all(m in service.read("zqnlist.htm") for m in
                                              (b"02:C3:D7:00:00:21", b"02:C3:D7:00:00:22")), 30))
             driver, browser = start_browser(folder)
             driver.get("http://127.0.0.1:%d/" % service.web_port)
-            page = wait(lambda: driver.execute_script(SNAPSHOT_JS), 30)
+            page = wait_for(lambda: driver.execute_script(SNAPSHOT_JS), 30)
             self.assertIsNotNone(page, "the page never loaded over HTTP")
             self.assertEqual(page["charset"], "Shift_JIS")
             self.assertEqual(page["heading"].strip(), HEADING)

@@ -25,7 +25,7 @@ def mac_text(mac):
     return ":".join("%02X" % octet for octet in mac)
 
 
-def wait_for(condition, timeout, interval=0.05):
+def wait_for(condition, timeout, interval=0.2):
     """Polls until condition() gives a true value and returns it; None when the time is up."""
     deadline = time.monotonic() + timeout
     while True:
