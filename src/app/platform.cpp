@@ -257,6 +257,11 @@ std::optional<ReadableFile> openForServing(const QString& path)
     return ReadableFile{fd, static_cast<std::uint64_t>(status.st_size)};
 }
 
+void closeServable(const ReadableFile& file)
+{
+    ::close(file.descriptor);
+}
+
 bool ignoreBrokenPipes()
 {
     return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
@@ -272,6 +277,8 @@ std::optional<ReadableFile> openForServing(const QString&)
 {
     return std::nullopt;
 }
+
+void closeServable(const ReadableFile&) {}
 
 bool ignoreBrokenPipes()
 {

@@ -52,6 +52,8 @@ struct ReadableFile {
     std::uint64_t size = 0;
 };
 std::optional<ReadableFile> openForServing(const QString& path);
+// For a file that could not be handed on after all.
+void closeServable(const ReadableFile& file);
 
 // A reader that leaves early must not end the program with SIGPIPE. False where the signal is
 // not there to ignore.

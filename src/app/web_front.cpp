@@ -15,10 +15,10 @@ namespace {
 void serveFile(web::Endpoint& endpoint, web::Endpoint::File file, const std::string& cp932Path)
 {
     const auto opened = cp932Path.empty() ? std::nullopt : openForServing(storage::nativeName(cp932Path));
-    if (opened)
-        endpoint.serve(file, opened->descriptor, opened->size);
-    else
+    if (!opened)
         endpoint.withdraw(file);
+    else if (!endpoint.serve(file, opened->descriptor, opened->size))
+        closeServable(*opened);
 }
 
 } // namespace

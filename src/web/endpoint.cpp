@@ -292,14 +292,14 @@ int Endpoint::answerFile(MHD_Connection* connection, const Served& served)
     return MHD_queue_response(connection, MHD_HTTP_OK, served.response);
 }
 
-void Endpoint::serve(File file, int descriptor, std::uint64_t size)
+bool Endpoint::serve(File file, int descriptor, std::uint64_t size)
 {
     withdraw(file);
     // One response for every reader: the library reads the file at each reader's own offset, so
     // the bytes are held by the file system, never once per reader.
     MHD_Response* response = MHD_create_response_from_fd64(size, descriptor);
     if (!response)
-        return;
+        return false;
     Served& target = served(file);
     target.etag = '"' + etagPrefix_ + '-' + std::to_string(++version_) + '"';
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE,
@@ -307,6 +307,7 @@ void Endpoint::serve(File file, int descriptor, std::uint64_t size)
     MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
     MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, target.etag.c_str());
     target.response = response;
+    return true;
 }
 
 void Endpoint::withdraw(File file)

@@ -48,8 +48,9 @@ public:
 
     // Serves the open file behind descriptor from now on (the endpoint closes it), so that later
     // replaces of the file on disk do not change what a reader already started. Each version
-    // gets its own validator.
-    void serve(File file, int descriptor, std::uint64_t size);
+    // gets its own validator. False when the library could not take it: the descriptor is still
+    // the caller's, and the file answers 503.
+    bool serve(File file, int descriptor, std::uint64_t size);
     // Answers 503 until the next serve.
     void withdraw(File file);
 
