@@ -9,13 +9,13 @@
 
 class QAction;
 class QLabel;
-class QListView;
 class QMenu;
 class QPushButton;
 
 namespace zqn::ui {
 
 class DeviceListModel;
+class DeviceListView;
 class SettingsPanel;
 
 // The monitor's window, tray icon and popup menu: a view of the controller. Each command is one
@@ -48,12 +48,10 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createActions();
     QWidget* createTopBar();
-    QListView* createDeviceView();
     void createTrayIcon();
 
     void showState();
@@ -69,13 +67,6 @@ private:
     void openPage();
     void requestExit();
 
-    // The device lines the user has selected, or the one under the context menu.
-    QList<int> selectedRows() const;
-    int currentRow() const;
-    void openDevice(int row);
-    void copyLines();
-    void renameDevice(int row);
-
     app::MonitorController& controller_;
     DeviceListModel* model_ = nullptr;
 
@@ -90,17 +81,14 @@ private:
 
     QLabel* updateTimePanel_ = nullptr;
     QLabel* statusPanel_ = nullptr;
-    QListView* deviceView_ = nullptr;
-    QMenu* deviceMenu_ = nullptr;
+    DeviceListView* deviceView_ = nullptr;
     SettingsPanel* settingsPanel_ = nullptr;
 
     QSystemTrayIcon* trayIcon_ = nullptr;
     QMenu* popupMenu_ = nullptr;
 
     PageOpener openPageFile_;
-    UrlOpener openUrl_;
     ExitConfirmer confirmExit_;
-    NameAsker askName_;
     TrayAvailability trayAvailable_;
 };
 
