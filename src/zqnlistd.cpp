@@ -10,6 +10,7 @@
 #include "app/monitor_controller.h"
 #include "app/platform.h"
 #include "app/settings_location.h"
+#include "zqnlist_version.h"
 
 namespace {
 

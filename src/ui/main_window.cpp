@@ -21,6 +21,7 @@
 #include "ui/login_start.h"
 #include "ui/placement.h"
 #include "ui/settings_panel.h"
+#include "zqnlist_version.h"
 
 // A static library's resources are dropped by the linker unless something names them.
 static void initUiResources()
@@ -80,7 +81,7 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     Q_UNUSED(resourcesReady);
 
     setObjectName(QStringLiteral("zqnlist01"));
-    setWindowTitle(QStringLiteral("ZQN LIST Version 1.01"));
+    setWindowTitle(QStringLiteral("ZQN LIST Version " ZQN_VERSION));
     setWindowIcon(QIcon(QStringLiteral(":/zqnlist/zqnlist.png")));
 
     QFont interfaceFont = font();
@@ -95,8 +96,9 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(createTopBar());
-    deviceView_ = new DeviceListView(controller_, *model_);
-    column->addWidget(deviceView_, 1);
+    devicePane_ = new DeviceListPane(controller_, *model_);
+    deviceView_ = devicePane_->view();
+    column->addWidget(devicePane_, 1);
     settingsPanel_ = new SettingsPanel(central);
     settingsPanel_->hide();
     column->addWidget(settingsPanel_, 1);
@@ -112,6 +114,8 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
 
     connect(settingsPanel_, &SettingsPanel::applyRequested, this, &MainWindow::applySettings);
     connect(settingsPanel_, &SettingsPanel::cancelRequested, this, &MainWindow::cancelSettings);
+    // Exit writes what the number fields hold, also while the panel is open.
+    connect(settingsPanel_, &SettingsPanel::panelFieldsChanged, &controller_, &app::MonitorController::setPanelFields);
 
     createTrayIcon();
 
@@ -136,11 +140,6 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     connect(&controller_, &app::MonitorController::noticeRaised, this, [this](const QString& title, const QString& text) {
         if (trayIcon_->isVisible())
             trayIcon_->showMessage(title, text, QSystemTrayIcon::Information);
-    });
-    connect(&controller_, &app::MonitorController::shuttingDown, this, [this] {
-        // Exit writes what the panel's number fields hold, also while it is still open.
-        if (controller_.state() == app::MonitorController::State::SettingsOpen)
-            controller_.setPanelFields(settingsPanel_->panelFields());
     });
     connect(&controller_, &app::MonitorController::finished, this, [this] {
         trayIcon_->hide();
@@ -271,7 +270,7 @@ void MainWindow::showState()
     settingsAction_->setEnabled(controller_.canOpenSettings());
 
     const bool editing = controller_.state() == app::MonitorController::State::SettingsOpen;
-    deviceView_->setVisible(!editing);
+    devicePane_->setVisible(!editing);
     settingsPanel_->setVisible(editing);
 }
 
@@ -311,12 +310,12 @@ void MainWindow::applySettings()
         showErrorMessage(QStringLiteral("%1に Shift_JIS で表せない文字があります。").arg(field));
         return;
     }
-    controller_.applySettings(settingsPanel_->editedSettings(), settingsPanel_->panelFields());
+    controller_.applySettings(settingsPanel_->editedSettings());
 }
 
 void MainWindow::cancelSettings()
 {
-    controller_.cancelSettings(settingsPanel_->panelFields());
+    controller_.cancelSettings();
 }
 
 void MainWindow::openPage()

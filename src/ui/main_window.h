@@ -15,6 +15,7 @@ class QPushButton;
 namespace zqn::ui {
 
 class DeviceListModel;
+class DeviceListPane;
 class DeviceListView;
 class SettingsPanel;
 
@@ -81,6 +82,7 @@ private:
 
     QLabel* updateTimePanel_ = nullptr;
     QLabel* statusPanel_ = nullptr;
+    DeviceListPane* devicePane_ = nullptr;
     DeviceListView* deviceView_ = nullptr;
     SettingsPanel* settingsPanel_ = nullptr;
 

@@ -392,7 +392,7 @@ TEST_F(Controller, RenameIsSavedAtOnceAndSurvivesStart)
     c->handleDatagram(announcement(0x81), "10.0.0.1");
     c->handleDatagram(announcement(0x82), "10.0.0.2");
 
-    ASSERT_TRUE(c->renameDevice(1, QStringLiteral("受付プリンタ")));
+    ASSERT_EQ(c->renameDevice(1, QStringLiteral("受付プリンタ")), MonitorController::Renamed::saved);
     const QByteArray saved = csv();
     EXPECT_TRUE(saved.endsWith(macOf(0x82) + ",10.0.0.2,2024/05/01,09:15:30,\x8E\xF3\x95\x74\x83\x76\x83\x8A\x83\x93\x83\x5E\r\n"))
         << saved.toStdString();
@@ -412,7 +412,7 @@ TEST_F(Controller, RenameRefusesWhatTheFileCannotCarry)
     c->handleDatagram(announcement(0x91), "10.0.0.1");
     const QString refused[] = {QStringLiteral("한국어"), QStringLiteral("two\nlines"), QString::fromUtf16(u"nul\0x", 5)};
     for (const QString& name : refused) {
-        EXPECT_FALSE(c->renameDevice(0, name)) << name.toStdString();
+        EXPECT_EQ(c->renameDevice(0, name), MonitorController::Renamed::badName) << name.toStdString();
         EXPECT_EQ(c->device(0)->name, QStringLiteral("noname"));
     }
     EXPECT_EQ(errors->count(), 3);
