@@ -106,7 +106,7 @@ void MakerTable::add(std::string_view assignment, std::string_view name)
 
 void MakerTable::seal()
 {
-    std::sort(entries_.begin(), entries_.end());
+    std::stable_sort(entries_.begin(), entries_.end());
     // A prefix listed twice keeps its first name.
     entries_.erase(std::unique(entries_.begin(), entries_.end(),
                                [](const Entry& a, const Entry& b) { return !(a < b) && !(b < a); }),
