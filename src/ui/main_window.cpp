@@ -46,13 +46,6 @@ QPushButton* addButton(QWidget* parent, const char* name, QAction* action, const
     return button;
 }
 
-QAction* makeAction(QObject* parent, const char* name, const QString& text)
-{
-    auto* action = new QAction(text, parent);
-    action->setObjectName(QLatin1String(name));
-    return action;
-}
-
 QLabel* addWhitePanel(QWidget* parent, const char* name, int top)
 {
     auto* panel = place(new QLabel(parent), name, 208, top, 180, 16);
