@@ -45,9 +45,9 @@ void DeviceNotices::flush()
         const QString maker = makerOf_ ? makerOf_(appendedMac_) : QString();
         lines << (maker.isEmpty() ? QStringLiteral("新しい機器: %1 (%2)").arg(appendedMac_, appendedIp_)
                                   : QStringLiteral("新しい機器: %1 (%2) %3").arg(appendedMac_, appendedIp_, maker));
-    }
-    else if (appended_ > 1)
+    } else if (appended_ > 1) {
         lines << QStringLiteral("新しい機器が %1 台見つかりました").arg(appended_);
+    }
     if (moved_ == 1)
         lines << movedText_;
     else if (moved_ > 1)
