@@ -14,6 +14,7 @@
 #include "storage/file_store.h"
 #include "storage/cp932_codec.h"
 #include "text/messages.h"
+#include "zqnlist_version.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/device_notices.h"
+#include "app/maker_registry.h"
 #include "app/page_publisher.h"
 #include "app/panel_fields.h"
 #include "discovery/device_list.h"
@@ -50,6 +51,8 @@ public:
         int noticeWindowMs = DeviceNotices::kDefaultWindowMs;
         // How often, at most, a full list says that it turns new devices away.
         int capWarningIntervalMs = 60'000;
+        // Where the IEEE registry's CSV files are (Debian's ieee-data).
+        QString makerFolder = MakerRegistry::defaultFolder();
     };
 
     explicit MonitorController(Options options, QObject* parent = nullptr);
@@ -65,12 +68,11 @@ public:
     void stop();
     void openSettings();
     // Takes the panel's fields into the record and rebuilds the page blocks.
-    void applySettings(const settings::Settings& edited, const PanelFields& typed);
-    void applySettings(const settings::Settings& edited) { applySettings(edited, panelFieldsFor(edited)); }
+    void applySettings(const settings::Settings& edited);
     // Leaves the record alone; the typed numbers are still what exit writes.
-    void cancelSettings(const PanelFields& typed);
-    void cancelSettings() { cancelSettings(panelFields()); }
-    // The settings panel's number fields as they stand. Exit writes these, not the record's.
+    void cancelSettings();
+    // The settings panel's number fields, told as they change. Exit writes these, not the
+    // record's.
     void setPanelFields(const PanelFields& typed) { panelFields_ = typed; }
     PanelFields panelFields() const;
 
@@ -108,8 +110,16 @@ public:
     // address.
     QUrl deviceUrl(int row) const;
     // Gives one device a new name, saves the CSV file and the page at once. A name that the
-    // files cannot carry is refused with errorRaised and changes nothing.
-    bool renameDevice(int row, const QString& name);
+    // files cannot carry, or a line that cannot take one, is refused with errorRaised and
+    // changes nothing; notSaved: renamed, but a file could not be written (errorRaised).
+    enum class Renamed { saved, badName, notNameable, notSaved };
+    Renamed renameDevice(int row, const QString& name);
+    // Whether the line at row is a device line that can take a name.
+    bool canRename(int row) const;
+
+    // What the user may want to know of a device beyond its line: its maker (from the IEEE
+    // registry, read at the first question) and when it was last heard, and how long ago.
+    QString deviceToolTip(int row) const;
 
     bool notifiesNewDevices() const { return settings_.notifyNewDevices; }
     void setNotifyNewDevices(bool on);
@@ -142,8 +152,6 @@ signals:
     void errorRaised(const QString& message);
     // The deferred start is done: the window is to be shown, or kept in the tray.
     void presentationRequested(bool showWindow);
-    // Exit has begun: views hand in what they hold for it (the panel's typed numbers).
-    void shuttingDown();
     void finished();
     void noticeRaised(const QString& title, const QString& message);
     void notifyNewDevicesChanged(bool on);
@@ -172,6 +180,7 @@ private:
     discovery::UdpListener listener_;
     PagePublisher publisher_;
     QTimer deferredStartTimer_;
+    MakerRegistry makers_;
     DeviceNotices notices_;
     discovery::Sighting sighting_; // reused: its date and time texts change once a second
     text::LocalDateTime sightingTime_;
