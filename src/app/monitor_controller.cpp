@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "app/file_sink.h"
+#include "app/platform.h"
 #include "discovery/announcement.h"
 #include "report/device_address.h"
 #include "report/list_page.h"
@@ -49,6 +50,7 @@ private:
 MonitorController::MonitorController(Options options, QObject* parent)
     : QObject(parent)
     , options_(std::move(options))
+    , listener_(datagramBatchReader())
     , pageTemplate_(report::defaultTemplate())
     , notices_(options_.noticeWindowMs)
 {
@@ -248,7 +250,7 @@ QString MonitorController::existingPagePath() const
 
 void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView fromIp)
 {
-    auto mac = discovery::macTextOf(std::string_view(datagram.data(), static_cast<std::size_t>(datagram.size())));
+    const auto mac = discovery::macTextIn(std::string_view(datagram.data(), static_cast<std::size_t>(datagram.size())));
     if (!mac)
         return;
     const text::LocalDateTime t = now();
@@ -257,7 +259,7 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
         sighting_.date = text::dateText(t);
         sighting_.time = text::timeText(t);
     }
-    sighting_.mac = std::move(*mac);
+    sighting_.mac.assign(mac->view()); // into the capacity of the last one
     sighting_.ip.assign(fromIp.data(), static_cast<std::size_t>(fromIp.size()));
     const auto result = devices_.record(sighting_);
     if (result.refused) {

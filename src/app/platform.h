@@ -3,6 +3,9 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
+
+#include "discovery/datagram_batch.h"
 
 // What differs between platforms, kept in this one place.
 namespace zqn::app {
@@ -18,5 +21,9 @@ void installTerminationHandlers();
 // Runs onTerminate in the event loop once a termination signal has arrived, also one that
 // arrived before this call.
 void watchTerminationSignals(QObject* context, std::function<void()> onTerminate);
+
+// Reads the listener's socket in batches where the system can (recvmmsg on Linux); nothing where
+// it cannot, or when ZQN_PORTABLE_RECEIVE=1 asks for the portable path, so that it is tested here.
+std::unique_ptr<discovery::DatagramBatchReader> datagramBatchReader();
 
 } // namespace zqn::app
