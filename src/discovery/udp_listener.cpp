@@ -18,6 +18,12 @@ constexpr qint64 kReceiveBufferBytes = 64 * 1024;
 constexpr int kReadsPerNotice = 64;
 constexpr std::size_t kBatchSize = 64;
 constexpr int kBatchesPerNotice = 4;
+// A notice that found several datagrams and emptied the socket means a flood the listener keeps up
+// with: without a pause it would wake for every few datagrams, and waking costs more than reading.
+// A millisecond lets a flood of 250,000 a second queue some 250 (the kernel holds about 10,000),
+// which the next notice reads in a few batches; the monitor has no use for less delay.
+constexpr int kBusyNotice = 2;
+constexpr int kPauseMs = 1;
 // readPending stops here even if senders keep the queue full; more than the socket can hold.
 constexpr int kMostReadsAtOnce = 1 << 16;
 // Room in the kernel for bursts that arrive while the event loop is busy (e.g. a page write).
@@ -43,6 +49,12 @@ UdpListener::UdpListener(QObject* parent) : UdpListener(nullptr, parent) {}
 UdpListener::UdpListener(std::unique_ptr<DatagramBatchReader> batchReader, QObject* parent)
     : QObject(parent), batchReader_(std::move(batchReader))
 {
+    resumeTimer_.setSingleShot(true);
+    resumeTimer_.setInterval(kPauseMs);
+    connect(&resumeTimer_, &QTimer::timeout, this, [this] {
+        if (notifier_)
+            notifier_->setEnabled(true);
+    });
     if (batchReader_)
         batch_.resize(kBatchSize);
     else
@@ -59,6 +71,7 @@ UdpListener::~UdpListener()
 void UdpListener::retireSocket()
 {
     batchFilled_ = batchNext_ = 0; // what was read of the old socket goes with it
+    resumeTimer_.stop();
     boundPort_ = 0;
     // Either may be inside its own notice now; deleting it there would pull the object out from
     // under Qt's notifier code. Parented, so neither can outlive the listener.
@@ -105,7 +118,7 @@ bool UdpListener::setLocalPort(quint16 port)
     socket_->close();
     socket_.reset();
     notifier_ = new QSocketNotifier(static_cast<qintptr>(descriptor_), QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, [this] { readBatches(kBatchesPerNotice); });
+    connect(notifier_, &QSocketNotifier::activated, this, &UdpListener::onBatchesReady);
     return true;
 }
 
@@ -122,18 +135,29 @@ void UdpListener::deliver(QByteArrayView datagram, std::uint32_t senderIpv4, qui
     emit dataReceived(datagram, QByteArrayView(ipText, ipLength), senderPort);
 }
 
+void UdpListener::onBatchesReady()
+{
+    const int read = readBatches(kBatchesPerNotice);
+    if (read >= kBusyNotice && drained_ && notifier_) {
+        notifier_->setEnabled(false);
+        resumeTimer_.start();
+    }
+}
+
 int UdpListener::readBatches(int batches)
 {
     int delivered = 0;
+    drained_ = false;
     for (;;) {
         if (batchNext_ == batchFilled_) {
             // A short batch emptied the queue; what arrives later raises a notice of its own.
-            const bool drained = batchFilled_ < batch_.size() && batchFilled_ > 0;
+            drained_ = batchFilled_ < batch_.size() && batchFilled_ > 0;
             batchFilled_ = batchNext_ = 0;
-            if (drained || batches-- <= 0 || descriptor_ < 0)
+            if (drained_ || batches-- <= 0 || descriptor_ < 0)
                 break;
             batchFilled_ = batchReader_->read(descriptor_, batch_);
-            if (batchFilled_ == 0)
+            drained_ = batchFilled_ == 0;
+            if (drained_)
                 break;
         }
         const ReceivedDatagram& datagram = batch_[batchNext_++];

@@ -3,6 +3,7 @@
 #include <QByteArrayView>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <memory>
@@ -51,12 +52,14 @@ private:
     void retireSocket();
     int readThroughQt(int limit);
     int readBatches(int batches);
+    void onBatchesReady();
     void deliver(QByteArrayView datagram, std::uint32_t senderIpv4, quint16 senderPort);
 
     std::unique_ptr<DatagramBatchReader> batchReader_;
     std::unique_ptr<QUdpSocket> socket_; // read through Qt; closed once a batch reader took it
     std::intptr_t descriptor_ = -1;      // the batch reader's, while it reads
     QSocketNotifier* notifier_ = nullptr;
+    QTimer resumeTimer_; // ends a pause of the notifier
     quint16 localPort_ = 0;
     quint16 boundPort_ = 0;
     QString error_;
@@ -66,6 +69,7 @@ private:
     // Shared with a nested read, so that none is handed on twice; a new bind empties the batch,
     // as closing the socket drops what it held.
     std::size_t batchNext_ = 0;
+    bool drained_ = false; // the last batch read emptied the socket
 };
 
 } // namespace zqn::discovery
