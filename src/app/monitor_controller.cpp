@@ -3,11 +3,8 @@
 #include <QDateTime>
 #include <QDir>
 
-#include <algorithm>
-#include <limits>
 #include <utility>
 
-#include "app/file_sink.h"
 #include "app/platform.h"
 #include "discovery/announcement.h"
 #include "report/device_address.h"
@@ -19,9 +16,6 @@
 namespace zqn::app {
 
 namespace {
-
-// QTimer takes a signed 32-bit count of milliseconds.
-constexpr int kLongestIntervalSeconds = std::numeric_limits<int>::max() / 1000;
 
 // The local time changes its text once a second; working it out costs a time-zone lookup, too
 // much to pay for every datagram of a flood.
@@ -51,14 +45,13 @@ MonitorController::MonitorController(Options options, QObject* parent)
     : QObject(parent)
     , options_(std::move(options))
     , listener_(datagramBatchReader())
-    , pageTemplate_(report::defaultTemplate())
+    , publisher_(settings_, devices_, [this] { return now(); })
     , notices_(options_.noticeWindowMs)
 {
     if (!options_.clock)
         options_.clock = SystemClock();
-    pageTimer_.setTimerType(Qt::PreciseTimer);
-    pageTimer_.setInterval(10000);
-    connect(&pageTimer_, &QTimer::timeout, this, &MonitorController::onPageTimer);
+    connect(&publisher_, &PagePublisher::due, this, &MonitorController::writePage);
+    connect(&publisher_, &PagePublisher::updateTimeChanged, this, &MonitorController::updateTimeChanged);
     deferredStartTimer_.setSingleShot(true);
     deferredStartTimer_.setInterval(1);
     connect(&deferredStartTimer_, &QTimer::timeout, this, &MonitorController::runDeferredStart);
@@ -96,8 +89,8 @@ void MonitorController::startUp()
     if (const auto bytes = storage::readExistingFile(options_.templatePath); !bytes)
         emit errorRaised(bytes.error());
     else if (*bytes)
-        pageTemplate_ = text::splitLines(**bytes);
-    rebuildBlocks();
+        publisher_.setTemplate(text::splitLines(**bytes));
+    publisher_.rebuildBlocks();
     emit notifyNewDevicesChanged(settings_.notifyNewDevices); // a window may be there already
 
     if (options_.scheduleDeferredStart)
@@ -128,14 +121,13 @@ void MonitorController::start()
         emit devicesReset();
     }
 
-    pageTimer_.setInterval(1); // the first page follows Start at once
-    pageTimer_.start();
+    publisher_.start();
 
     const int port = settings_.udpPort;
     const bool portInRange = port >= 0 && port <= 0xFFFF;
     if (!portInRange || !listener_.setLocalPort(static_cast<quint16>(port))) {
         // Listening nowhere while showing "started" would hide the failure; stay stopped.
-        pageTimer_.stop();
+        publisher_.stop();
         listener_.setLocalPort(0);
         setStatus(text::messages::kStopped);
         emit errorRaised(QStringLiteral("ポート %1 は開けません").arg(port));
@@ -151,7 +143,7 @@ void MonitorController::stop()
     if (!canStop())
         return;
     const bool lastWriteFailed = !writeLastPage();
-    pageTimer_.stop();
+    publisher_.stop();
     if (!lastWriteFailed)
         setStatus(text::messages::kStopped);
     setState(State::Stopped);
@@ -182,7 +174,7 @@ void MonitorController::applySettings(const settings::Settings& edited, const Pa
     applied.maxDevices = settings_.maxDevices;
     settings_ = applied;
     panelFields_ = typed;
-    rebuildBlocks();
+    publisher_.rebuildBlocks();
     setState(State::Stopped);
 }
 
@@ -219,7 +211,7 @@ bool MonitorController::shutDown()
     deferredStartTimer_.stop();
     if (state_ == State::Running)
         writeLastPage();
-    pageTimer_.stop();
+    publisher_.stop();
     const bool written = !options_.writeSettingsAtExit || writeSettingsFile();
     emit finished();
     return written;
@@ -323,7 +315,7 @@ bool MonitorController::renameDevice(int row, const QString& name)
     emit deviceChanged(row);
 
     // Start reloads the CSV file: a name kept only in memory would be lost.
-    const report::WriteOutcome outcome = writeFiles();
+    const report::WriteOutcome outcome = publisher_.publish();
     if (outcome.pageFailed || outcome.csvFailed) {
         emit errorRaised(storage::fromCp932(report::statusText(outcome)));
         return false;
@@ -331,22 +323,9 @@ bool MonitorController::renameDevice(int row, const QString& name)
     return true;
 }
 
-void MonitorController::onPageTimer()
-{
-    const int seconds = settings_.saveInterval;
-    if (seconds <= 0) {
-        pageTimer_.stop(); // a zero-interval timer would fire without pause
-    } else {
-        const int ms = std::min(seconds, kLongestIntervalSeconds) * 1000;
-        if (pageTimer_.interval() != ms)
-            pageTimer_.setInterval(ms);
-    }
-    writePage();
-}
-
 bool MonitorController::writePage()
 {
-    const report::WriteOutcome outcome = writeFiles();
+    const report::WriteOutcome outcome = publisher_.publish();
     setStatus(report::statusText(outcome), std::exchange(refusedSinceTick_, false) ? capWarning() : QString());
     return !outcome.pageFailed && !outcome.csvFailed;
 }
@@ -366,22 +345,6 @@ void MonitorController::noteRefusals()
     emit capWarningRaised(warning);
     if (settings_.notifyNewDevices) // already rare: told at once
         emit noticeRaised(QStringLiteral("ZQN LIST"), warning);
-}
-
-report::WriteOutcome MonitorController::writeFiles()
-{
-    const std::string stamp = text::stampText(now());
-    updateTime_ = QString::fromLatin1(stamp.data(), static_cast<qsizetype>(stamp.size()));
-    emit updateTimeChanged(updateTime_);
-
-    StorageFileSink files;
-    return report::writeListPage(blocks_, devices_, {stamp, settings_.httpPort, settings_.htmlPath, settings_.csvPath},
-                                 files);
-}
-
-void MonitorController::rebuildBlocks()
-{
-    blocks_ = report::buildBlocks(pageTemplate_, settings_.saveInterval, settings_.htmlPath, settings_.heading);
 }
 
 void MonitorController::setState(State state)

@@ -10,17 +10,17 @@
 #include <string>
 
 #include "app/device_notices.h"
+#include "app/page_publisher.h"
 #include "app/panel_fields.h"
 #include "discovery/device_list.h"
 #include "discovery/udp_listener.h"
 #include "report/list_page.h"
-#include "report/page_template.h"
 #include "settings/settings.h"
 #include "text/stamp.h"
 
 namespace zqn::app {
 
-// The monitor itself, window or not: settings, device list, listener, page template, timers, and
+// The monitor itself, window or not: settings, device list, listener, page publisher, and
 // the whole life of the program from start-up to exit. Views present it and forward what the user
 // asks for; every rule about what may happen when lives here. Its actions never throw: a failure
 // the user must see is emitted as errorRaised, for the program's one error handler.
@@ -84,7 +84,7 @@ public:
     QString statusText() const { return statusText_; }
     // The status without the warning a full list adds to it.
     QString runStatus() const { return runStatus_; }
-    QString updateTime() const { return updateTime_; }
+    QString updateTime() const { return publisher_.updateTime(); }
     const settings::Settings& settings() const { return settings_; }
     const discovery::DeviceList& devices() const { return devices_; }
     QString settingsPath() const { return options_.settingsPath; }
@@ -109,8 +109,9 @@ public:
     bool notifiesNewDevices() const { return settings_.notifyNewDevices; }
     void setNotifyNewDevices(bool on);
 
+    const PagePublisher& publisher() const { return publisher_; }
     // For tests: the page timer and the listener.
-    const QTimer& pageTimer() const { return pageTimer_; }
+    const QTimer& pageTimer() const { return publisher_.timer(); }
     const discovery::UdpListener& listener() const { return listener_; }
 
     // Handles one datagram as the listener delivers it.
@@ -135,11 +136,8 @@ signals:
     void capWarningRaised(const QString& warning);
 
 private:
-    void onPageTimer();
     // Returns false when a file could not be written (the status says which).
     bool writePage();
-    // The page and the CSV file, as a tick writes them, without touching the status.
-    report::WriteOutcome writeFiles();
     bool writeSettingsFile();
     bool writeLastPage();
     void setState(State state);
@@ -148,7 +146,6 @@ private:
     // The fields of device line row, as the page shows them; nothing for a row not there.
     std::optional<discovery::DeviceLine> fieldsAt(int row) const;
     void noteRefusals();
-    void rebuildBlocks();
     text::LocalDateTime now() const;
 
     Options options_;
@@ -156,9 +153,7 @@ private:
     std::optional<PanelFields> panelFields_;
     discovery::DeviceList devices_;
     discovery::UdpListener listener_;
-    text::Lines pageTemplate_;
-    report::PageBlocks blocks_;
-    QTimer pageTimer_;
+    PagePublisher publisher_;
     QTimer deferredStartTimer_;
     DeviceNotices notices_;
     discovery::Sighting sighting_; // reused: its date and time texts change once a second
@@ -170,7 +165,6 @@ private:
     QElapsedTimer capWarnedAt_;
     QString runStatus_;
     QString statusText_;
-    QString updateTime_;
 };
 
 } // namespace zqn::app
