@@ -66,30 +66,18 @@ runBaseline() {
 # One run of program $1 at rate $2; sets recorded (devices in the final CSV file), cpu (the
 # monitor's CPU seconds from the first datagram until it fell idle) and sent (the sender's seconds).
 runMonitor() {
-    local program="$1" rate="$2" port dir pid before after last
+    local program="$1" rate="$2" port dir pid before after
     port="$(freePort)"
     dir="$work/monitor"
     rm -rf "$dir"
     mkdir -p "$dir"
-    cp "$build/$program" "$dir/"
-    printf '[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=%s\r\nLTIME=%s\r\nMAXDEV=1000000\r\n[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\n' \
-        "$port" "$saveInterval" >"$dir/$program.Ini"
-    # shellcheck disable=SC2086 # MONITOR_ENV is a list of assignments
-    (cd "$dir" && exec env QT_QPA_PLATFORM=offscreen $monitorEnv "./$program" >"$dir/log" 2>&1) &
-    pid=$!
+    startMonitor "$program" "$dir" "$port" "$saveInterval"
+    pid="$monitorPid"
     child="$pid"
-    # The first page follows Start, which binds the port first.
-    waitForFile "$dir/zqnlist.htm" || { echo "monitor did not start; log:" >&2; cat "$dir/log" >&2; exit 1; }
     before="$(cpuTicks "$pid")"
     "$build/zqn-announce" --port "$port" --count-macs "$devices" --total "$devices" --rate "$rate" >"$work/send.out"
-    # Let it work off what is queued (at most 20 s): done when its CPU time stops moving.
-    last=-1
-    for ((i = 0; i < 100; ++i)); do
-        after="$(cpuTicks "$pid")"
-        [[ "$after" == "$last" ]] && break
-        last="$after"
-        sleep 0.2
-    done
+    waitUntilIdle "$pid"
+    after="$idleTicks"
     endProcess "$pid" || { echo "monitor exited with $?" >&2; exit 1; }
     child=""
     recorded="$(wc -l <"$dir/zqnlist.csv")"

@@ -32,12 +32,8 @@ cleanup() {
 trap cleanup EXIT
 
 port="$(freePort)"
-cp "$build/$program" "$work/"
-printf '[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=%s\r\nLTIME=1\r\n[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\n' \
-    "$port" >"$work/$program.Ini"
-(cd "$work" && exec env QT_QPA_PLATFORM=offscreen "./$program" >"$work/log" 2>&1) &
-pid=$!
-waitForFile "$work/zqnlist.htm" || { echo "monitor did not start; log:" >&2; cat "$work/log" >&2; exit 1; }
+startMonitor "$program" "$work" "$port" 1
+pid="$monitorPid"
 
 # Prints "<page time ns> <mark>" for every new page, the mark being the content of $work/phase.
 python3 - "$work/zqnlist.htm" "$work/phase" >"$work/pages" <<'PY' &

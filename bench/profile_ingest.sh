@@ -35,12 +35,8 @@ cleanup() {
 trap cleanup EXIT
 
 port="$(freePort)"
-cp "$build/$program" "$work/"
-printf '[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=%s\r\nLTIME=10\r\nMAXDEV=1000000\r\n[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\n' \
-    "$port" >"$work/$program.Ini"
-(cd "$work" && exec env QT_QPA_PLATFORM=offscreen "./$program" >"$work/log" 2>&1) &
-pid=$!
-waitForFile "$work/zqnlist.htm" || { echo "monitor did not start; log:" >&2; cat "$work/log" >&2; exit 1; }
+startMonitor "$program" "$work" "$port" 10
+pid="$monitorPid"
 
 echo "load before: $(uptime)"
 perf record -g -q -o "$out/perf.data" -p "$pid" &
@@ -48,14 +44,8 @@ recorder=$!
 sleep 0.5 # perf attaches
 before="$(cpuTicks "$pid")"
 "$build/zqn-announce" --port "$port" --count-macs "$macs" --total "$datagrams" --rate 0
-# Until the monitor has worked off its socket.
-last=-1
-for ((i = 0; i < 100; ++i)); do
-    now="$(cpuTicks "$pid")"
-    [[ "$now" == "$last" ]] && break
-    last="$now"
-    sleep 0.2
-done
+waitUntilIdle "$pid"
+last="$idleTicks"
 kill -INT "$recorder"
 wait "$recorder" || true
 recorder=""
