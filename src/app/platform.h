@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QFileDevice>
 #include <QObject>
+#include <QString>
 
 #include <functional>
 #include <memory>
 
 #include "discovery/datagram_batch.h"
+#include "storage/result.h"
 
 // What differs between platforms, kept in this one place.
 namespace zqn::app {
@@ -21,6 +24,26 @@ void installTerminationHandlers();
 // Runs onTerminate in the event loop once a termination signal has arrived, also one that
 // arrived before this call.
 void watchTerminationSignals(QObject* context, std::function<void()> onTerminate);
+
+// Reserves room for size bytes in file before a rewrite in place, without changing its length
+// or a byte of it, and checks the file-size limit: a full disk then fails before the old file is
+// touched. Succeeds where the file system cannot reserve space (the write finds out, as before).
+// For storage::setSpaceReserver.
+storage::Status reserveFileSpace(QFileDevice& file, qint64 size);
+
+// Supervision by systemd (Type=notify), through libsystemd. Without it, or without a service
+// manager that listens, these do nothing.
+// The program is ready: its sockets are open. status is what `systemctl status` shows.
+void notifyServiceReady(const QString& status);
+void notifyServiceStatus(const QString& status);
+void notifyServiceStopping();
+// Pings the watchdog from context's event loop at half the interval the manager asked for, so
+// that a stuck loop gets the program killed and restarted. Nothing when it asked for none.
+void startServiceWatchdog(QObject* context);
+
+// True when stderr is the journal's stream for this program (JOURNAL_STREAM names it): a line
+// may then begin with its priority, such as "<3>" for an error.
+bool stderrIsJournalStream();
 
 // Reads the listener's socket in batches where the system can (recvmmsg on Linux); nothing where
 // it cannot, or when ZQN_PORTABLE_RECEIVE=1 asks for the portable path, so that it is tested here.
