@@ -173,6 +173,7 @@ struct CloseCase {
     const char* name;
     bool trayAvailable;
     bool settingsOpen;
+    bool askTheSystem = false;
 };
 
 void PrintTo(const CloseCase& c, std::ostream* out)
@@ -186,6 +187,7 @@ TEST_P(CloseBox, PutsTheWindowAwayAndCancelsAnOpenPanel)
 {
     const CloseCase& c = GetParam();
     trayAvailable = c.trayAvailable;
+    askTheSystemForATray = c.askTheSystem;
     build();
     window->show();
     if (c.settingsOpen) {
@@ -214,7 +216,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, CloseBox,
                          ::testing::Values(CloseCase{"WithTray", true, false},
                                            CloseCase{"WithoutTray", false, false},
                                            CloseCase{"WithTraySettingsOpen", true, true},
-                                           CloseCase{"WithoutTraySettingsOpen", false, true}),
+                                           CloseCase{"WithoutTraySettingsOpen", false, true},
+                                           CloseCase{"OffscreenHasNoTray", false, false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A tray host that appears after start-up: the close box hides again, and the icon is there to
