@@ -56,17 +56,6 @@ drops() {
     done </proc/net/softnet_stat
     echo "$total"
 }
-# Waits until the monitor's CPU time stops moving (at most 20 s), then prints it.
-idleTicks() {
-    local now last=-1 i
-    for ((i = 0; i < 100; ++i)); do
-        now="$(cpuTicks "$pid")"
-        [[ "$now" == "$last" ]] && break
-        last="$now"
-        sleep 0.2
-    done
-    echo "$now"
-}
 microseconds() { awk -v t="$1" -v n="$2" -v hz="$hz" 'BEGIN {printf "%.2f", (n > 0 ? 1e6 * t / hz / n : 0)}'; }
 
 # The pre-filled list, as the monitor writes it: MACs firstKnown onwards, as zqn-announce counts.
@@ -105,10 +94,10 @@ stopMonitor() {
 flood() {
     local first="$firstKnown" macs="$devices" before dropsBefore after handled
     [[ "$1" == new ]] && first="$firstNew" macs="$datagrams"
-    before="$(idleTicks)"
+    before="$(idleTicks "$pid")"
     dropsBefore="$(drops)"
     "$build/zqn-announce" --port "$port" --mac "$first" --count-macs "$macs" --total "$datagrams" --rate "$rate" >/dev/null
-    after="$(idleTicks)"
+    after="$(idleTicks "$pid")"
     handled=$((datagrams - ($(drops) - dropsBefore)))
     echo "$handled $(microseconds $((after - before)) "$handled")"
 }
@@ -141,12 +130,12 @@ for mode in shown minimised service; do
     esac
     runs=()
     for ((run = 1; run <= repeats; ++run)); do
-        before="$(idleTicks)"
+        before="$(idleTicks "$pid")"
         sleep "$seconds"
         idle=$(($(cpuTicks "$pid") - before))
         before="$(cpuTicks "$pid")"
         "$build/zqn-announce" --port "$port" --mac "$firstKnown" --count-macs "$devices" --total "$updates" --rate "$updateRate" >/dev/null
-        busy=$(($(idleTicks) - before))
+        busy=$(($(idleTicks "$pid") - before))
         us="$(microseconds "$busy" "$updates")"
         echo "$label, round $run: $us us of CPU per update (idle for as long before: $(microseconds "$idle" "$updates") us per update)"
         runs+=("$us")

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/platform.h"
+#include "app/web_front.h"
 #include "discovery/announcement.h"
 #include "report/device_address.h"
 #include "report/list_page.h"
@@ -62,6 +63,11 @@ MonitorController::MonitorController(Options options, QObject* parent)
 
 MonitorController::~MonitorController() = default;
 
+quint16 MonitorController::webPort() const
+{
+    return web_ ? web_->port() : 0;
+}
+
 text::LocalDateTime MonitorController::now() const
 {
     return options_.clock();
@@ -79,6 +85,12 @@ void MonitorController::startUp()
         settings_ = settings::parseSettings(**bytes);
     }
     devices_.setCapacity(static_cast<std::size_t>(settings_.maxDevices));
+
+    web_ = WebFront::open(*this, settings_.web, webProblem_);
+    if (!webProblem_.isEmpty()) {
+        setStatus(text::messages::kStopped); // now with the problem
+        emit webFailed(webProblem_);
+    }
 
     devices_.clear();
     if (const auto bytes = storage::readExistingFile(settings_.csvPath); !bytes) {
@@ -175,6 +187,7 @@ void MonitorController::applySettings(const settings::Settings& edited, const Pa
     settings::Settings applied = edited;
     applied.notifyNewDevices = settings_.notifyNewDevices;
     applied.maxDevices = settings_.maxDevices;
+    applied.web = settings_.web;
     settings_ = applied;
     panelFields_ = typed;
     publisher_.rebuildBlocks();
@@ -245,8 +258,10 @@ QString MonitorController::existingPagePath() const
 void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView fromIp)
 {
     const auto mac = discovery::macTextIn(std::string_view(datagram.data(), static_cast<std::size_t>(datagram.size())));
-    if (!mac)
+    if (!mac) {
+        ++datagrams_.filtered;
         return;
+    }
     const text::LocalDateTime t = now();
     if (t != sightingTime_) {
         sightingTime_ = t;
@@ -257,10 +272,12 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
     sighting_.ip.assign(fromIp.data(), static_cast<std::size_t>(fromIp.size()));
     const auto result = devices_.record(sighting_);
     if (result.refused) {
+        ++datagrams_.refused;
         if (!refusedSinceTick_)
             noteRefusals();
         return;
     }
+    ++datagrams_.recorded;
     const int row = static_cast<int>(result.index);
     if (result.appended) {
         emit deviceAppended(row);
@@ -362,7 +379,11 @@ void MonitorController::setState(State state)
 void MonitorController::setStatus(std::string_view cp932Text, const QString& warning)
 {
     runStatus_ = storage::fromCp932(cp932Text);
-    statusText_ = warning.isEmpty() ? runStatus_ : runStatus_ + QLatin1Char(' ') + warning;
+    statusText_ = runStatus_;
+    for (const QString& extra : {warning, webProblem_}) {
+        if (!extra.isEmpty())
+            statusText_ += QLatin1Char(' ') + extra;
+    }
     emit statusTextChanged(statusText_);
 }
 

@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -19,6 +21,8 @@
 #include "text/stamp.h"
 
 namespace zqn::app {
+
+class WebFront;
 
 // The monitor itself, window or not: settings, device list, listener, page publisher, and
 // the whole life of the program from start-up to exit. Views present it and forward what the user
@@ -118,6 +122,16 @@ public:
     // Handles one datagram as the listener delivers it.
     void handleDatagram(QByteArrayView datagram, QByteArrayView fromIp);
 
+    // What became of the datagrams handed in, for the metrics.
+    struct DatagramCounts {
+        std::uint64_t recorded = 0;
+        std::uint64_t filtered = 0; // not an announcement
+        std::uint64_t refused = 0;  // a new device, and the list is full
+    };
+    const DatagramCounts& datagramCounts() const { return datagrams_; }
+    // The web endpoint's port, or 0 when WEB is off or it could not listen.
+    quint16 webPort() const;
+
 signals:
     void stateChanged(zqn::app::MonitorController::State state);
     void statusTextChanged(const QString& text);
@@ -135,6 +149,8 @@ signals:
     void notifyNewDevicesChanged(bool on);
     // New devices are being turned away: the list holds as many as it may.
     void capWarningRaised(const QString& warning);
+    // WEB asked for the web endpoint, and it cannot listen; the status keeps saying so too.
+    void webFailed(const QString& problem);
 
 private:
     // Returns false when a file could not be written (the status says which).
@@ -167,6 +183,9 @@ private:
     QElapsedTimer capWarnedAt_;
     QString runStatus_;
     QString statusText_;
+    DatagramCounts datagrams_;
+    std::unique_ptr<WebFront> web_;
+    QString webProblem_;
 };
 
 } // namespace zqn::app
