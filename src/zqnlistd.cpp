@@ -4,21 +4,45 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cstdio>
 
 #include "app/monitor_controller.h"
 #include "app/platform.h"
 #include "app/settings_location.h"
+#include "storage/file_store.h"
+#include "storage/cp932_codec.h"
+#include "text/messages.h"
+#include "zqnlist_version.h"
 
 namespace {
 
 enum ExitStatus { kSuccess = 0, kFailure = 1, kUsage = 2 };
 
-void say(const QString& line)
+// Under systemd stderr is the journal's stream: a line beginning "<3>" is logged at err priority,
+// "<4>" at warning, a plain one at info.
+enum class Priority { Info, Warning, Error };
+bool toJournal = false;
+
+void say(const QString& line, Priority priority = Priority::Info)
 {
-    std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+    const char* prefix = "";
+    if (toJournal)
+        prefix = priority == Priority::Error ? "<3>" : priority == Priority::Warning ? "<4>" : "";
+    std::fprintf(stderr, "%s%s\n", prefix, line.toUtf8().constData());
     std::fflush(stderr);
+}
+
+// Any status but the running ones tells of a failure: a file that cannot be read or saved.
+Priority priorityOf(const QString& status)
+{
+    namespace messages = zqn::text::messages;
+    for (const auto known : {messages::kStopped, messages::kStarting, messages::kStarted}) {
+        if (status == zqn::storage::fromCp932(known))
+            return Priority::Info;
+    }
+    return Priority::Error;
 }
 
 QString defaultSettingsPath()
@@ -31,6 +55,8 @@ QString defaultSettingsPath()
 int main(int argc, char** argv)
 {
     zqn::app::installTerminationHandlers();
+    zqn::storage::setSpaceReserver(&zqn::app::reserveFileSpace);
+    toJournal = zqn::app::stderrIsJournalStream();
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zqnlistd"));
@@ -48,7 +74,7 @@ int main(int argc, char** argv)
 
     // process() would end a usage error with status 1; a usage error is 2.
     if (!parser.parse(QCoreApplication::arguments())) {
-        say(QStringLiteral("zqnlistd: %1").arg(parser.errorText()));
+        say(QStringLiteral("zqnlistd: %1").arg(parser.errorText()), Priority::Error);
         say(QStringLiteral("Try 'zqnlistd --help' for more information."));
         return kUsage;
     }
@@ -61,41 +87,69 @@ int main(int argc, char** argv)
         return kSuccess;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        say(QStringLiteral("zqnlistd: unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
+        say(QStringLiteral("zqnlistd: unexpected argument '%1'").arg(parser.positionalArguments().constFirst()),
+            Priority::Error);
         say(QStringLiteral("Try 'zqnlistd --help' for more information."));
         return kUsage;
     }
 
     zqn::app::MonitorController::Options options;
     options.settingsPath = parser.isSet(settingsOption) ? parser.value(settingsOption) : defaultSettingsPath();
+    // A missing default file is a first run; a named one that is not there is a typo in a unit.
+    if (const QFileInfo named(options.settingsPath); parser.isSet(settingsOption) && !named.isFile()) {
+        const QString what = !named.exists() ? QStringLiteral("does not exist")
+                             : named.isDir() ? QStringLiteral("is a folder")
+                                             : QStringLiteral("is not a regular file");
+        say(QStringLiteral("zqnlistd: the settings file %1 %2; running on the defaults").arg(options.settingsPath, what),
+            Priority::Error);
+    }
     options.alwaysStart = true;
     options.writeSettingsAtExit = false;
     zqn::app::MonitorController controller(std::move(options));
 
     int status = kSuccess;
+    // A last write that failed lost what came since the previous one: the manager is told.
+    const auto finish = [&] {
+        zqn::app::notifyServiceStopping();
+        if (!controller.shutDown())
+            status = kFailure;
+        QCoreApplication::exit(status);
+    };
     QString lastStatus;
+    QString lastFullStatus;
     // A full list's warning has its own line, at most once a minute; the status proper is told
     // only when it changes.
     QObject::connect(&controller, &zqn::app::MonitorController::statusTextChanged, &app, [&] {
+        if (const QString full = controller.statusText(); full != lastFullStatus) {
+            lastFullStatus = full;
+            zqn::app::notifyServiceStatus(full);
+        }
         const QString text = controller.runStatus();
         if (text == lastStatus)
             return;
         lastStatus = text;
-        say(text);
+        say(text, priorityOf(text));
     });
-    QObject::connect(&controller, &zqn::app::MonitorController::capWarningRaised, &app, &say);
-    QObject::connect(&controller, &zqn::app::MonitorController::errorRaised, &app, [](const QString& message) {
-        say(QStringLiteral("zqnlistd: %1").arg(QString(message).replace(QLatin1Char('\n'), QLatin1Char(' '))));
-    });
-    QObject::connect(&controller, &zqn::app::MonitorController::finished, &app, [&] { QCoreApplication::exit(status); });
+    QObject::connect(&controller, &zqn::app::MonitorController::capWarningRaised, &app,
+                     [](const QString& warning) { say(warning, Priority::Warning); });
+    const auto sayError = [](const QString& message) {
+        say(QStringLiteral("zqnlistd: %1").arg(QString(message).replace(QLatin1Char('\n'), QLatin1Char(' '))),
+            Priority::Error);
+    };
+    QObject::connect(&controller, &zqn::app::MonitorController::errorRaised, &app, sayError);
+    QObject::connect(&controller, &zqn::app::MonitorController::webFailed, &app, sayError);
     QObject::connect(&controller, &zqn::app::MonitorController::presentationRequested, &app, [&] {
         // A service that is not monitoring has nothing to do.
         if (controller.state() != zqn::app::MonitorController::State::Running) {
             status = kFailure;
-            controller.shutDown();
+            finish();
+            return;
         }
+        // The start has opened the sockets.
+        zqn::app::notifyServiceReady(controller.statusText());
     });
-    zqn::app::watchTerminationSignals(&app, [&] { controller.shutDown(); });
+    zqn::app::watchTerminationSignals(&app, finish);
+    zqn::app::startServiceWatchdog(&app);
 
     controller.startUp();
     return QCoreApplication::exec();

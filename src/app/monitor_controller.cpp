@@ -3,11 +3,9 @@
 #include <QDateTime>
 #include <QDir>
 
-#include <algorithm>
-#include <limits>
 #include <utility>
 
-#include "app/file_sink.h"
+#include "app/web_front.h"
 #include "discovery/announcement.h"
 #include "report/device_address.h"
 #include "report/list_page.h"
@@ -18,9 +16,6 @@
 namespace zqn::app {
 
 namespace {
-
-// QTimer takes a signed 32-bit count of milliseconds.
-constexpr int kLongestIntervalSeconds = std::numeric_limits<int>::max() / 1000;
 
 // The local time changes its text once a second; working it out costs a time-zone lookup, too
 // much to pay for every datagram of a flood.
@@ -44,19 +39,31 @@ private:
     text::LocalDateTime local_;
 };
 
+QString agoText(qint64 seconds)
+{
+    if (seconds < 60)
+        return QStringLiteral("%1秒前").arg(seconds);
+    if (seconds < 3600)
+        return QStringLiteral("%1分前").arg(seconds / 60);
+    if (seconds < 86400)
+        return QStringLiteral("%1時間前").arg(seconds / 3600);
+    return QStringLiteral("%1日前").arg(seconds / 86400);
+}
+
 } // namespace
 
 MonitorController::MonitorController(Options options, QObject* parent)
     : QObject(parent)
     , options_(std::move(options))
-    , pageTemplate_(report::defaultTemplate())
+    , publisher_(settings_, devices_, [this] { return now(); })
+    , makers_(options_.makerFolder)
     , notices_(options_.noticeWindowMs)
 {
+    notices_.setMakerLookup([this](const QString& mac) { return makers_.makerOf(storage::toCp932(mac)); });
     if (!options_.clock)
         options_.clock = SystemClock();
-    pageTimer_.setTimerType(Qt::PreciseTimer);
-    pageTimer_.setInterval(10000);
-    connect(&pageTimer_, &QTimer::timeout, this, &MonitorController::onPageTimer);
+    connect(&publisher_, &PagePublisher::due, this, &MonitorController::writePage);
+    connect(&publisher_, &PagePublisher::updateTimeChanged, this, &MonitorController::updateTimeChanged);
     deferredStartTimer_.setSingleShot(true);
     deferredStartTimer_.setInterval(1);
     connect(&deferredStartTimer_, &QTimer::timeout, this, &MonitorController::runDeferredStart);
@@ -67,6 +74,11 @@ MonitorController::MonitorController(Options options, QObject* parent)
 
 MonitorController::~MonitorController() = default;
 
+quint16 MonitorController::webPort() const
+{
+    return web_ ? web_->port() : 0;
+}
+
 text::LocalDateTime MonitorController::now() const
 {
     return options_.clock();
@@ -76,11 +88,20 @@ void MonitorController::startUp()
 {
     setStatus(text::messages::kStopped);
 
-    if (const auto bytes = storage::readExistingFile(options_.settingsPath); !bytes)
-        emit errorRaised(bytes.error());
-    else if (*bytes)
+    if (const auto bytes = storage::readExistingFile(options_.settingsPath); !bytes) {
+        // Writing the defaults over it at exit would lose every value the user had.
+        settingsUnreadable_ = true;
+        emit errorRaised(bytes.error() + QStringLiteral("\n設定は終了時に保存されません。"));
+    } else if (*bytes) {
         settings_ = settings::parseSettings(**bytes);
+    }
     devices_.setCapacity(static_cast<std::size_t>(settings_.maxDevices));
+
+    web_ = WebFront::open(*this, settings_.web, webProblem_);
+    if (!webProblem_.isEmpty()) {
+        setStatus(text::messages::kStopped); // now with the problem
+        emit webFailed(webProblem_);
+    }
 
     devices_.clear();
     if (const auto bytes = storage::readExistingFile(settings_.csvPath); !bytes) {
@@ -94,8 +115,8 @@ void MonitorController::startUp()
     if (const auto bytes = storage::readExistingFile(options_.templatePath); !bytes)
         emit errorRaised(bytes.error());
     else if (*bytes)
-        pageTemplate_ = text::splitLines(**bytes);
-    rebuildBlocks();
+        publisher_.setTemplate(text::splitLines(**bytes));
+    publisher_.rebuildBlocks();
     emit notifyNewDevicesChanged(settings_.notifyNewDevices); // a window may be there already
 
     if (options_.scheduleDeferredStart)
@@ -126,14 +147,13 @@ void MonitorController::start()
         emit devicesReset();
     }
 
-    pageTimer_.setInterval(1); // the first page follows Start at once
-    pageTimer_.start();
+    publisher_.start();
 
     const int port = settings_.udpPort;
     const bool portInRange = port >= 0 && port <= 0xFFFF;
     if (!portInRange || !listener_.setLocalPort(static_cast<quint16>(port))) {
         // Listening nowhere while showing "started" would hide the failure; stay stopped.
-        pageTimer_.stop();
+        publisher_.stop();
         listener_.setLocalPort(0);
         setStatus(text::messages::kStopped);
         emit errorRaised(QStringLiteral("ポート %1 は開けません").arg(port));
@@ -149,7 +169,7 @@ void MonitorController::stop()
     if (!canStop())
         return;
     const bool lastWriteFailed = !writeLastPage();
-    pageTimer_.stop();
+    publisher_.stop();
     if (!lastWriteFailed)
         setStatus(text::messages::kStopped);
     setState(State::Stopped);
@@ -170,7 +190,7 @@ void MonitorController::openSettings()
         setState(State::SettingsOpen);
 }
 
-void MonitorController::applySettings(const settings::Settings& edited, const PanelFields& typed)
+void MonitorController::applySettings(const settings::Settings& edited)
 {
     if (state_ == State::Running || exiting_)
         return;
@@ -178,17 +198,16 @@ void MonitorController::applySettings(const settings::Settings& edited, const Pa
     settings::Settings applied = edited;
     applied.notifyNewDevices = settings_.notifyNewDevices;
     applied.maxDevices = settings_.maxDevices;
+    applied.web = settings_.web;
     settings_ = applied;
-    panelFields_ = typed;
-    rebuildBlocks();
+    publisher_.rebuildBlocks();
     setState(State::Stopped);
 }
 
-void MonitorController::cancelSettings(const PanelFields& typed)
+void MonitorController::cancelSettings()
 {
     if (state_ != State::SettingsOpen)
         return;
-    panelFields_ = typed;
     setState(State::Stopped);
 }
 
@@ -212,15 +231,13 @@ bool MonitorController::shutDown()
 {
     if (exiting_)
         return true;
-    emit shuttingDown();
     exiting_ = true;
     deferredStartTimer_.stop();
-    if (state_ == State::Running)
-        writeLastPage();
-    pageTimer_.stop();
-    const bool written = !options_.writeSettingsAtExit || writeSettingsFile();
+    const bool lastWritten = state_ != State::Running || writeLastPage();
+    publisher_.stop();
+    const bool written = !options_.writeSettingsAtExit || settingsUnreadable_ || writeSettingsFile();
     emit finished();
-    return written;
+    return lastWritten && written;
 }
 
 bool MonitorController::writeSettingsFile()
@@ -249,8 +266,10 @@ QString MonitorController::existingPagePath() const
 void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView fromIp)
 {
     auto mac = discovery::macTextOf(std::string_view(datagram.data(), static_cast<std::size_t>(datagram.size())));
-    if (!mac)
+    if (!mac) {
+        ++datagrams_.filtered;
         return;
+    }
     const text::LocalDateTime t = now();
     if (t != sightingTime_) {
         sightingTime_ = t;
@@ -261,10 +280,12 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
     sighting_.ip.assign(fromIp.data(), static_cast<std::size_t>(fromIp.size()));
     const auto result = devices_.record(sighting_);
     if (result.refused) {
+        ++datagrams_.refused;
         if (!refusedSinceTick_)
             noteRefusals();
         return;
     }
+    ++datagrams_.recorded;
     const int row = static_cast<int>(result.index);
     if (result.appended) {
         emit deviceAppended(row);
@@ -280,9 +301,9 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
 
 std::optional<discovery::DeviceLine> MonitorController::fieldsAt(int row) const
 {
-    if (row < 0 || static_cast<std::size_t>(row) >= devices_.count())
+    if (row < 0)
         return std::nullopt;
-    return discovery::DeviceLine::parse(devices_.line(static_cast<std::size_t>(row)));
+    return devices_.fields(static_cast<std::size_t>(row));
 }
 
 std::optional<MonitorController::Device> MonitorController::device(int row) const
@@ -305,47 +326,62 @@ QUrl MonitorController::deviceUrl(int row) const
     return url;
 }
 
-bool MonitorController::renameDevice(int row, const QString& name)
+MonitorController::Renamed MonitorController::renameDevice(int row, const QString& name)
 {
     if (row < 0 || static_cast<std::size_t>(row) >= devices_.count())
-        return false;
-    using Renamed = discovery::DeviceList::RenameResult;
+        return Renamed::notNameable;
+    using Result = discovery::DeviceList::RenameResult;
     const auto bytes = storage::toCp932Exactly(name);
-    const Renamed renamed = bytes ? devices_.rename(static_cast<std::size_t>(row), *bytes) : Renamed::badCharacter;
-    if (renamed != Renamed::renamed) {
-        emit errorRaised(renamed == Renamed::noNameField
+    const Result renamed = bytes ? devices_.rename(static_cast<std::size_t>(row), *bytes) : Result::badCharacter;
+    if (renamed != Result::renamed) {
+        emit errorRaised(renamed == Result::noNameField
                              ? QStringLiteral("この行には名前を付けられません。")
                              : QStringLiteral("名前「%1」は使えません。改行や Shift_JIS にない文字は名前にできません。").arg(name));
-        return false;
+        return renamed == Result::noNameField ? Renamed::notNameable : Renamed::badName;
     }
     emit deviceChanged(row);
 
     // Start reloads the CSV file: a name kept only in memory would be lost.
-    const report::WriteOutcome outcome = writeFiles();
+    const report::WriteOutcome outcome = publisher_.publish();
     if (outcome.pageFailed || outcome.csvFailed) {
         emit errorRaised(storage::fromCp932(report::statusText(outcome)));
-        return false;
+        return Renamed::notSaved;
     }
-    return true;
+    return Renamed::saved;
 }
 
-void MonitorController::onPageTimer()
+bool MonitorController::canRename(int row) const
 {
-    const int seconds = settings_.saveInterval;
-    if (seconds <= 0) {
-        pageTimer_.stop(); // a zero-interval timer would fire without pause
-    } else {
-        const int ms = std::min(seconds, kLongestIntervalSeconds) * 1000;
-        if (pageTimer_.interval() != ms)
-            pageTimer_.setInterval(ms);
+    return row >= 0 && devices_.canRename(static_cast<std::size_t>(row));
+}
+
+QString MonitorController::deviceToolTip(int row) const
+{
+    const auto fields = fieldsAt(row);
+    if (!fields)
+        return {};
+    QStringList lines;
+    if (const QString maker = makers_.makerOf(fields->mac); !maker.isEmpty())
+        lines << QStringLiteral("メーカー: %1").arg(maker);
+    const QDateTime heard(QDate::fromString(storage::fromCp932(fields->date), QStringLiteral("yyyy/MM/dd")),
+                          QTime::fromString(storage::fromCp932(fields->time), QStringLiteral("HH:mm:ss")));
+    if (heard.isValid()) {
+        const text::LocalDateTime t = now();
+        const QDateTime at(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second));
+        QString line = QStringLiteral("最終受信: %1").arg(heard.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+        if (const qint64 seconds = heard.secsTo(at); seconds >= 0)
+            line += QStringLiteral(" (%1)").arg(agoText(seconds));
+        lines << line;
     }
-    writePage();
+    return lines.join(QLatin1Char('\n'));
 }
 
 bool MonitorController::writePage()
 {
-    const report::WriteOutcome outcome = writeFiles();
-    setStatus(report::statusText(outcome), std::exchange(refusedSinceTick_, false) ? capWarning() : QString());
+    const report::WriteOutcome outcome = publisher_.publish();
+    refusedSinceTick_ = false;
+    // New devices are turned away for as long as the list is full, not only in a tick that saw one.
+    setStatus(report::statusText(outcome), devices_.full() ? capWarning() : QString());
     return !outcome.pageFailed && !outcome.csvFailed;
 }
 
@@ -366,22 +402,6 @@ void MonitorController::noteRefusals()
         emit noticeRaised(QStringLiteral("ZQN LIST"), warning);
 }
 
-report::WriteOutcome MonitorController::writeFiles()
-{
-    const std::string stamp = text::stampText(now());
-    updateTime_ = QString::fromLatin1(stamp.data(), static_cast<qsizetype>(stamp.size()));
-    emit updateTimeChanged(updateTime_);
-
-    StorageFileSink files;
-    return report::writeListPage(blocks_, devices_, {stamp, settings_.httpPort, settings_.htmlPath, settings_.csvPath},
-                                 files);
-}
-
-void MonitorController::rebuildBlocks()
-{
-    blocks_ = report::buildBlocks(pageTemplate_, settings_.saveInterval, settings_.htmlPath, settings_.heading);
-}
-
 void MonitorController::setState(State state)
 {
     if (state_ == state)
@@ -393,7 +413,11 @@ void MonitorController::setState(State state)
 void MonitorController::setStatus(std::string_view cp932Text, const QString& warning)
 {
     runStatus_ = storage::fromCp932(cp932Text);
-    statusText_ = warning.isEmpty() ? runStatus_ : runStatus_ + QLatin1Char(' ') + warning;
+    statusText_ = runStatus_;
+    for (const QString& extra : {warning, webProblem_}) {
+        if (!extra.isEmpty())
+            statusText_ += QLatin1Char(' ') + extra;
+    }
     emit statusTextChanged(statusText_);
 }
 

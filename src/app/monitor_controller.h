@@ -6,21 +6,26 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "app/device_notices.h"
+#include "app/maker_registry.h"
+#include "app/page_publisher.h"
 #include "app/panel_fields.h"
 #include "discovery/device_list.h"
 #include "discovery/udp_listener.h"
 #include "report/list_page.h"
-#include "report/page_template.h"
 #include "settings/settings.h"
 #include "text/stamp.h"
 
 namespace zqn::app {
 
-// The monitor itself, window or not: settings, device list, listener, page template, timers, and
+class WebFront;
+
+// The monitor itself, window or not: settings, device list, listener, page publisher, and
 // the whole life of the program from start-up to exit. Views present it and forward what the user
 // asks for; every rule about what may happen when lives here. Its actions never throw: a failure
 // the user must see is emitted as errorRaised, for the program's one error handler.
@@ -46,6 +51,8 @@ public:
         int noticeWindowMs = DeviceNotices::kDefaultWindowMs;
         // How often, at most, a full list says that it turns new devices away.
         int capWarningIntervalMs = 60'000;
+        // Where the IEEE registry's CSV files are (Debian's ieee-data).
+        QString makerFolder = MakerRegistry::defaultFolder();
     };
 
     explicit MonitorController(Options options, QObject* parent = nullptr);
@@ -61,18 +68,18 @@ public:
     void stop();
     void openSettings();
     // Takes the panel's fields into the record and rebuilds the page blocks.
-    void applySettings(const settings::Settings& edited, const PanelFields& typed);
-    void applySettings(const settings::Settings& edited) { applySettings(edited, panelFieldsFor(edited)); }
+    void applySettings(const settings::Settings& edited);
     // Leaves the record alone; the typed numbers are still what exit writes.
-    void cancelSettings(const PanelFields& typed);
-    void cancelSettings() { cancelSettings(panelFields()); }
-    // The settings panel's number fields as they stand. Exit writes these, not the record's.
+    void cancelSettings();
+    // The settings panel's number fields, told as they change. Exit writes these, not the
+    // record's.
     void setPanelFields(const PanelFields& typed) { panelFields_ = typed; }
     PanelFields panelFields() const;
 
     // Exit: records what is waiting and writes the page once more when running, then writes the
-    // settings file. Emits finished either way; returns false (after errorRaised) when the
-    // settings could not be written.
+    // settings file, unless it was there at start-up and could not be read. Emits finished either
+    // way; returns false when the last write (its status says so) or the settings (after
+    // errorRaised) could not be written.
     bool shutDown();
     bool isExiting() const { return exiting_; }
 
@@ -84,7 +91,7 @@ public:
     QString statusText() const { return statusText_; }
     // The status without the warning a full list adds to it.
     QString runStatus() const { return runStatus_; }
-    QString updateTime() const { return updateTime_; }
+    QString updateTime() const { return publisher_.updateTime(); }
     const settings::Settings& settings() const { return settings_; }
     const discovery::DeviceList& devices() const { return devices_; }
     QString settingsPath() const { return options_.settingsPath; }
@@ -103,18 +110,37 @@ public:
     // address.
     QUrl deviceUrl(int row) const;
     // Gives one device a new name, saves the CSV file and the page at once. A name that the
-    // files cannot carry is refused with errorRaised and changes nothing.
-    bool renameDevice(int row, const QString& name);
+    // files cannot carry, or a line that cannot take one, is refused with errorRaised and
+    // changes nothing; notSaved: renamed, but a file could not be written (errorRaised).
+    enum class Renamed { saved, badName, notNameable, notSaved };
+    Renamed renameDevice(int row, const QString& name);
+    // Whether the line at row is a device line that can take a name.
+    bool canRename(int row) const;
+
+    // What the user may want to know of a device beyond its line: its maker (from the IEEE
+    // registry, read at the first question) and when it was last heard, and how long ago.
+    QString deviceToolTip(int row) const;
 
     bool notifiesNewDevices() const { return settings_.notifyNewDevices; }
     void setNotifyNewDevices(bool on);
 
+    const PagePublisher& publisher() const { return publisher_; }
     // For tests: the page timer and the listener.
-    const QTimer& pageTimer() const { return pageTimer_; }
+    const QTimer& pageTimer() const { return publisher_.timer(); }
     const discovery::UdpListener& listener() const { return listener_; }
 
     // Handles one datagram as the listener delivers it.
     void handleDatagram(QByteArrayView datagram, QByteArrayView fromIp);
+
+    // What became of the datagrams handed in, for the metrics.
+    struct DatagramCounts {
+        std::uint64_t recorded = 0;
+        std::uint64_t filtered = 0; // not an announcement
+        std::uint64_t refused = 0;  // a new device, and the list is full
+    };
+    const DatagramCounts& datagramCounts() const { return datagrams_; }
+    // The web endpoint's port, or 0 when WEB is off or it could not listen.
+    quint16 webPort() const;
 
 signals:
     void stateChanged(zqn::app::MonitorController::State state);
@@ -126,20 +152,17 @@ signals:
     void errorRaised(const QString& message);
     // The deferred start is done: the window is to be shown, or kept in the tray.
     void presentationRequested(bool showWindow);
-    // Exit has begun: views hand in what they hold for it (the panel's typed numbers).
-    void shuttingDown();
     void finished();
     void noticeRaised(const QString& title, const QString& message);
     void notifyNewDevicesChanged(bool on);
     // New devices are being turned away: the list holds as many as it may.
     void capWarningRaised(const QString& warning);
+    // WEB asked for the web endpoint, and it cannot listen; the status keeps saying so too.
+    void webFailed(const QString& problem);
 
 private:
-    void onPageTimer();
     // Returns false when a file could not be written (the status says which).
     bool writePage();
-    // The page and the CSV file, as a tick writes them, without touching the status.
-    report::WriteOutcome writeFiles();
     bool writeSettingsFile();
     bool writeLastPage();
     void setState(State state);
@@ -148,7 +171,6 @@ private:
     // The fields of device line row, as the page shows them; nothing for a row not there.
     std::optional<discovery::DeviceLine> fieldsAt(int row) const;
     void noteRefusals();
-    void rebuildBlocks();
     text::LocalDateTime now() const;
 
     Options options_;
@@ -156,21 +178,23 @@ private:
     std::optional<PanelFields> panelFields_;
     discovery::DeviceList devices_;
     discovery::UdpListener listener_;
-    text::Lines pageTemplate_;
-    report::PageBlocks blocks_;
-    QTimer pageTimer_;
+    PagePublisher publisher_;
     QTimer deferredStartTimer_;
+    MakerRegistry makers_;
     DeviceNotices notices_;
     discovery::Sighting sighting_; // reused: its date and time texts change once a second
     text::LocalDateTime sightingTime_;
     State state_ = State::Stopped;
     bool deferredStartDone_ = false;
     bool exiting_ = false;
+    bool settingsUnreadable_ = false; // kept as it is at exit
     bool refusedSinceTick_ = false;
     QElapsedTimer capWarnedAt_;
     QString runStatus_;
     QString statusText_;
-    QString updateTime_;
+    DatagramCounts datagrams_;
+    std::unique_ptr<WebFront> web_;
+    QString webProblem_;
 };
 
 } // namespace zqn::app

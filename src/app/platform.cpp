@@ -85,3 +85,206 @@ void watchTerminationSignals(QObject*, std::function<void()>) {}
 } // namespace zqn::app
 
 #endif
+
+#ifdef Q_OS_LINUX
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/resource.h>
+
+namespace zqn::app {
+
+storage::Status reserveFileSpace(QFileDevice& file, qint64 size)
+{
+    const auto failure = [](int error) { return storage::Failure{QString::fromLocal8Bit(std::strerror(error))}; };
+    // The limit would stop the write part way, with SIGXFSZ; fallocate keeping the size ignores it.
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+        && static_cast<rlim_t>(size) > limit.rlim_cur)
+        return failure(EFBIG);
+    if (size <= 0)
+        return {};
+    // Keeping the size leaves the file as it is, also when only part of the room could be had.
+    if (::fallocate(file.handle(), FALLOC_FL_KEEP_SIZE, 0, size) == 0)
+        return {};
+    const int error = errno;
+    if (error == EOPNOTSUPP || error == ENOSYS)
+        return {};
+    return failure(error);
+}
+
+} // namespace zqn::app
+
+#else
+
+namespace zqn::app {
+
+storage::Status reserveFileSpace(QFileDevice&, qint64)
+{
+    return {};
+}
+
+} // namespace zqn::app
+
+#endif
+
+#ifdef ZQN_HAVE_LIBSYSTEMD
+
+#include <QTimer>
+
+#include <systemd/sd-daemon.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+
+namespace zqn::app {
+
+namespace {
+
+void notifyManager(const QByteArray& state)
+{
+    sd_notify(0, state.constData());
+}
+
+QByteArray statusAssignment(const QString& status)
+{
+    return "STATUS=" + status.toUtf8().replace('\n', ' ');
+}
+
+} // namespace
+
+void notifyServiceReady(const QString& status)
+{
+    notifyManager("READY=1\n" + statusAssignment(status));
+}
+
+void notifyServiceStatus(const QString& status)
+{
+    notifyManager(statusAssignment(status));
+}
+
+void notifyServiceStopping()
+{
+    notifyManager("STOPPING=1");
+}
+
+void startServiceWatchdog(QObject* context)
+{
+    uint64_t usec = 0;
+    if (sd_watchdog_enabled(0, &usec) <= 0 || usec == 0)
+        return;
+    auto* timer = new QTimer(context);
+    timer->setInterval(static_cast<int>(std::clamp<uint64_t>(usec / 2000, 1, INT_MAX)));
+    QObject::connect(timer, &QTimer::timeout, context, [] { notifyManager("WATCHDOG=1"); });
+    timer->start();
+}
+
+} // namespace zqn::app
+
+#else
+
+namespace zqn::app {
+
+void notifyServiceReady(const QString&) {}
+void notifyServiceStatus(const QString&) {}
+void notifyServiceStopping() {}
+void startServiceWatchdog(QObject*) {}
+
+} // namespace zqn::app
+
+#endif
+
+#ifdef Q_OS_LINUX
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zqn::app {
+
+bool stderrIsJournalStream()
+{
+    // systemd names the stream as "device:inode"; stderr may have been redirected since.
+    const QByteArray named = qgetenv("JOURNAL_STREAM");
+    const qsizetype colon = named.indexOf(':');
+    bool deviceRead = false;
+    bool inodeRead = false;
+    const qulonglong device = named.left(colon).toULongLong(&deviceRead);
+    const qulonglong inode = named.mid(colon + 1).toULongLong(&inodeRead);
+    struct stat stderrFile {};
+    return colon > 0 && deviceRead && inodeRead && ::fstat(STDERR_FILENO, &stderrFile) == 0
+           && static_cast<qulonglong>(stderrFile.st_dev) == device && static_cast<qulonglong>(stderrFile.st_ino) == inode;
+}
+
+} // namespace zqn::app
+
+#else
+
+namespace zqn::app {
+
+bool stderrIsJournalStream()
+{
+    return false;
+}
+
+} // namespace zqn::app
+
+#endif
+
+// Files served over HTTP by descriptor, and the broken pipes of readers that leave early.
+#ifdef Q_OS_UNIX
+
+#include <QFile>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zqn::app {
+
+std::optional<ReadableFile> openForServing(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    return ReadableFile{fd, static_cast<std::uint64_t>(status.st_size)};
+}
+
+void closeServable(const ReadableFile& file)
+{
+    ::close(file.descriptor);
+}
+
+bool ignoreBrokenPipes()
+{
+    return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+}
+
+} // namespace zqn::app
+
+#else
+
+namespace zqn::app {
+
+std::optional<ReadableFile> openForServing(const QString&)
+{
+    return std::nullopt;
+}
+
+void closeServable(const ReadableFile&) {}
+
+bool ignoreBrokenPipes()
+{
+    return false;
+}
+
+} // namespace zqn::app
+
+#endif

@@ -1,8 +1,14 @@
 #pragma once
 
+#include <QFileDevice>
 #include <QObject>
+#include <QString>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
+
+#include "storage/result.h"
 
 // What differs between platforms, kept in this one place.
 namespace zqn::app {
@@ -18,5 +24,39 @@ void installTerminationHandlers();
 // Runs onTerminate in the event loop once a termination signal has arrived, also one that
 // arrived before this call.
 void watchTerminationSignals(QObject* context, std::function<void()> onTerminate);
+
+// Reserves room for size bytes in file before a rewrite in place, without changing its length
+// or a byte of it, and checks the file-size limit: a full disk then fails before the old file is
+// touched. Succeeds where the file system cannot reserve space (the write finds out, as before).
+// For storage::setSpaceReserver.
+storage::Status reserveFileSpace(QFileDevice& file, qint64 size);
+
+// Supervision by systemd (Type=notify), through libsystemd. Without it, or without a service
+// manager that listens, these do nothing.
+// The program is ready: its sockets are open. status is what `systemctl status` shows.
+void notifyServiceReady(const QString& status);
+void notifyServiceStatus(const QString& status);
+void notifyServiceStopping();
+// Pings the watchdog from context's event loop at half the interval the manager asked for, so
+// that a stuck loop gets the program killed and restarted. Nothing when it asked for none.
+void startServiceWatchdog(QObject* context);
+
+// True when stderr is the journal's stream for this program (JOURNAL_STREAM names it): a line
+// may then begin with its priority, such as "<3>" for an error.
+bool stderrIsJournalStream();
+
+// A regular file opened for reading, for the web endpoint, which then owns the descriptor.
+// Nothing where the file cannot be opened, or where files are not served by descriptor.
+struct ReadableFile {
+    int descriptor = -1;
+    std::uint64_t size = 0;
+};
+std::optional<ReadableFile> openForServing(const QString& path);
+// For a file that could not be handed on after all.
+void closeServable(const ReadableFile& file);
+
+// A reader that leaves early must not end the program with SIGPIPE. False where the signal is
+// not there to ignore.
+bool ignoreBrokenPipes();
 
 } // namespace zqn::app

@@ -6,16 +6,18 @@
 #include <functional>
 
 #include "app/monitor_controller.h"
+#include "ui/desktop_notices.h"
 
 class QAction;
 class QLabel;
-class QListView;
 class QMenu;
 class QPushButton;
 
 namespace zqn::ui {
 
 class DeviceListModel;
+class DeviceListPane;
+class DeviceListView;
 class SettingsPanel;
 
 // The monitor's window, tray icon and popup menu: a view of the controller. Each command is one
@@ -36,6 +38,8 @@ public:
     ~MainWindow() override;
 
     bool isExiting() const { return controller_.isExiting(); }
+    // Shows the window, restored, on top.
+    void bringToFront();
 
     // Replaceable for tests: the save-file dialog, the shell's open of the page and of a device,
     // the exit question, the rename dialog and the question whether a tray exists.
@@ -48,18 +52,17 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createActions();
     QWidget* createTopBar();
-    QListView* createDeviceView();
     void createTrayIcon();
 
     void showState();
     void onStateChanged(app::MonitorController::State state);
     void present(bool showWindow);
-    void bringToFront();
+    // Shows the tray icon when a tray is there now.
+    bool trayReady();
     void putAway();
     void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
 
@@ -68,13 +71,6 @@ private:
     void cancelSettings();
     void openPage();
     void requestExit();
-
-    // The device lines the user has selected, or the one under the context menu.
-    QList<int> selectedRows() const;
-    int currentRow() const;
-    void openDevice(int row);
-    void copyLines();
-    void renameDevice(int row);
 
     app::MonitorController& controller_;
     DeviceListModel* model_ = nullptr;
@@ -90,18 +86,17 @@ private:
 
     QLabel* updateTimePanel_ = nullptr;
     QLabel* statusPanel_ = nullptr;
-    QListView* deviceView_ = nullptr;
-    QMenu* deviceMenu_ = nullptr;
+    DeviceListPane* devicePane_ = nullptr;
+    DeviceListView* deviceView_ = nullptr;
     SettingsPanel* settingsPanel_ = nullptr;
 
     QSystemTrayIcon* trayIcon_ = nullptr;
     QMenu* popupMenu_ = nullptr;
 
     PageOpener openPageFile_;
-    UrlOpener openUrl_;
     ExitConfirmer confirmExit_;
-    NameAsker askName_;
     TrayAvailability trayAvailable_;
+    DesktopNotices desktopNotices_;
 };
 
 } // namespace zqn::ui

@@ -44,6 +44,7 @@ struct MonitorSettings {
     QByteArray htmlPath = "zqnlist.htm";
     // Runs in the child between fork and exec (limits, signal dispositions).
     std::function<void()> childSetup;
+    QProcessEnvironment environment; // further variables
 };
 
 // A copy of the monitor in a folder of its own: its settings file lies beside the copy.
@@ -78,6 +79,8 @@ protected:
         ini.close();
         auto env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
+        for (const QString& name : settings.environment.keys())
+            env.insert(name, settings.environment.value(name));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(dir.path());
         process.setProcessChannelMode(channels);

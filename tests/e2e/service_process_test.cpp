@@ -1,9 +1,18 @@
 #include <QRegularExpression>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <cstring>
+
 #include "monitor_fixture.h"
 
 namespace zqn::e2e {
 namespace {
+
+// Where JOURNAL_STREAM points, if anywhere.
+enum class Journal { None, OnStderr, Elsewhere };
 
 // The service, run as a unit file runs it: settings named on the command line, the CSV and the
 // page in the working folder.
@@ -20,6 +29,23 @@ protected:
 
     // The settings file lies beside the copy; --settings names it anyway, as a unit would.
     QStringList settingsArgument() const { return {QStringLiteral("--settings"), dir.filePath("zqnlistd.Ini")}; }
+
+    // stderr goes to the file "stderr"; JOURNAL_STREAM names it, or another file, by "device:inode"
+    // as systemd names the journal's stream.
+    void logTo(MonitorSettings& settings, Journal journal)
+    {
+        const QString log = dir.filePath("stderr");
+        QFile(log).open(QIODevice::WriteOnly);
+        process.setStandardErrorFile(log);
+        if (journal == Journal::None)
+            return;
+        const QString named = journal == Journal::OnStderr ? log : dir.filePath(programName());
+        struct stat file {};
+        ASSERT_EQ(::stat(QFile::encodeName(named).constData(), &file), 0);
+        settings.environment.insert(QStringLiteral("JOURNAL_STREAM"),
+                                    QStringLiteral("%1:%2").arg(file.st_dev).arg(file.st_ino));
+    }
+    QString said() const { return QString::fromUtf8(file("stderr")); }
 };
 
 TEST_F(ServiceProcess, MonitorsWithoutAskingAndEndsOnSigtermWithItsLastWrite)
@@ -50,6 +76,130 @@ TEST_F(ServiceProcess, EndsWithFailureWhenItCannotListen)
     EXPECT_EQ(process.exitCode(), 1);
     EXPECT_TRUE(process.readAllStandardError().contains(QByteArray::number(port)));
 }
+
+// The last write at SIGTERM is the only copy of what came since the previous one.
+TEST_F(ServiceProcess, EndsWithFailureWhenItsLastWriteFails)
+{
+    MonitorSettings settings;
+    settings.csvPath = "missing/zqnlist.csv";
+    logTo(settings, Journal::OnStderr);
+    start(settings, settingsArgument());
+    ASSERT_TRUE(eventually([&] { return said().contains(QStringLiteral("\n<3>csv ファイル保存ができません。\n")); }))
+        << said().toStdString();
+    ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), SIGTERM), 0);
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 1);
+}
+
+struct JournalCase {
+    const char* name;
+    Journal journal;
+    const char* errorPrefix;
+};
+
+void PrintTo(const JournalCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class ServiceJournal : public ServiceProcess, public testing::WithParamInterface<JournalCase> {};
+
+TEST_P(ServiceJournal, MarksErrorLinesOnlyOnTheJournalsStream)
+{
+    QUdpSocket holder;
+    ASSERT_TRUE(holder.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress));
+    MonitorSettings settings;
+    logTo(settings, GetParam().journal);
+    start(settings, settingsArgument());
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_EQ(said(), QStringLiteral("停止中\n%1zqnlistd: ポート %2 は開けません\n").arg(GetParam().errorPrefix).arg(port));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ServiceJournal,
+                         testing::Values(JournalCase{"StderrIsTheJournal", Journal::OnStderr, "<3>"},
+                                         JournalCase{"JournalElsewhere", Journal::Elsewhere, ""},
+                                         JournalCase{"NoJournal", Journal::None, ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct SettingsFileCase {
+    const char* name;
+    const char* path;
+    const char* said;
+};
+
+void PrintTo(const SettingsFileCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class ServiceSettingsFile : public ServiceProcess, public testing::WithParamInterface<SettingsFileCase> {};
+
+// A typo in a unit file shows in the journal; the service still runs.
+TEST_P(ServiceSettingsFile, ThatIsNotThereIsReportedAndTheDefaultsServe)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("zqnlist.d")));
+    const QString path = dir.filePath(GetParam().path);
+    MonitorSettings settings;
+    logTo(settings, Journal::OnStderr);
+    start(settings, {QStringLiteral("--settings"), path});
+    // The default port, 5000, may be taken on this machine: either way it is the one used.
+    ASSERT_TRUE(eventually([&] {
+        return said().contains(QStringLiteral("\n開始中\n")) || said().contains(QStringLiteral("ポート 5000 "));
+    })) << said().toStdString();
+    const QString expected =
+        QStringLiteral("<3>zqnlistd: the settings file %1 %2; running on the defaults\n").arg(path, GetParam().said);
+    EXPECT_TRUE(said().startsWith(expected)) << said().toStdString();
+    EXPECT_EQ(said().count(path), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ServiceSettingsFile,
+                         testing::Values(SettingsFileCase{"Missing", "zqnlistd.Ini.typo", "does not exist"},
+                                         SettingsFileCase{"Folder", "zqnlist.d", "is a folder"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+#ifdef ZQN_HAVE_LIBSYSTEMD
+// systemd's side of Type=notify and WatchdogSec=: a datagram socket named by NOTIFY_SOCKET.
+TEST_F(ServiceProcess, TellsItsManagerWhenItIsReadyItsStatusAndThatItIsAlive)
+{
+    const QByteArray socketPath = QFile::encodeName(dir.filePath("notify"));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(static_cast<std::size_t>(socketPath.size()), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.constData(), static_cast<std::size_t>(socketPath.size()));
+    const int manager = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ASSERT_GE(manager, 0);
+    const auto closeManager = qScopeGuard([manager] { ::close(manager); });
+    ASSERT_EQ(::bind(manager, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+    QStringList told;
+    bool listeningWhenReady = false;
+    const auto receive = [&] {
+        char buffer[4096];
+        for (ssize_t n; (n = ::recv(manager, buffer, sizeof buffer, 0)) > 0;) {
+            told += QString::fromUtf8(buffer, n);
+            if (told.last().startsWith(QStringLiteral("READY=1"))) {
+                QUdpSocket probe;
+                listeningWhenReady = !probe.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress);
+            }
+        }
+    };
+    MonitorSettings settings;
+    settings.environment.insert(QStringLiteral("NOTIFY_SOCKET"), dir.filePath("notify"));
+    settings.environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("100000"));
+    start(settings, settingsArgument());
+    ASSERT_TRUE(eventually([&] {
+        receive();
+        return told.count(QStringLiteral("WATCHDOG=1")) >= 2 && told.contains(QStringLiteral("STATUS=開始"));
+    })) << told.join(u'|').toStdString();
+    EXPECT_EQ(told.count(QStringLiteral("READY=1\nSTATUS=開始中")), 1) << told.join(u'|').toStdString();
+    EXPECT_TRUE(listeningWhenReady);
+    terminate(SIGTERM);
+    receive();
+    EXPECT_TRUE(told.contains(QStringLiteral("STOPPING=1"))) << told.join(u'|').toStdString();
+}
+#endif
 
 struct CommandLineCase {
     const char* name;

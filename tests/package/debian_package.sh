@@ -46,6 +46,10 @@ if ! dpkg-deb -I "$work"/zqnlistd_*.deb conffiles | grep -qx /etc/zqnlist/zqnlis
   echo "FAILED: the service's settings are no conffile"
   failed=1
 fi
+if ! dpkg-deb -I "$work"/zqnlistd_*.deb postrm | grep -q 'rm -rf /var/lib/private/zqnlist'; then
+  echo "FAILED: purging the service would leave its state folder"
+  failed=1
+fi
 
 for deb in "$work"/*.deb; do
   echo "$(basename "$deb"): $(stat -c %s "$deb") bytes, Installed-Size $(dpkg-deb -f "$deb" Installed-Size) KiB"

@@ -1,5 +1,7 @@
 #include "storage/file_store.h"
 
+#include "app/platform.h"
+
 #include "storage/cp932_codec.h"
 
 #include <QDir>
@@ -164,7 +166,11 @@ TEST_F(FileStore, PiecesAreWrittenInOrderAndCommittedOnce)
 } // namespace zqn::storage
 
 #ifdef Q_OS_LINUX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/fsuid.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -205,6 +211,54 @@ struct FolderCase {
     std::size_t sizeLimit; // 0: none; else the write stops short there
     bool saved;
     bool inPlace; // the same file, not a new one renamed over it
+    bool reserved = false; // the platform's space reservation is in use
+    bool fullDisk = false;  // the folder is a small file system with no block left
+};
+
+// A file system of 256 KiB over folder while this lives.
+class SmallTmpfs {
+public:
+    explicit SmallTmpfs(const QString& folder)
+        : at_(QFile::encodeName(folder))
+        , mounted_(::mount("tmpfs", at_.constData(), "tmpfs", 0, "size=256k") == 0)
+        , error_(errno)
+    {
+    }
+    ~SmallTmpfs()
+    {
+        if (mounted_)
+            ::umount2(at_.constData(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    const char* error() const { return std::strerror(error_); }
+
+    // Writes name until no block is left.
+    static void fill(const QString& name)
+    {
+        const int fd = ::open(QFile::encodeName(name).constData(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        const std::string block(4096, 'f');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        EXPECT_EQ(errno, ENOSPC);
+        ::close(fd);
+    }
+
+private:
+    QByteArray at_;
+    bool mounted_;
+    int error_;
+};
+
+// While this lives, rewrites in place reserve their space as the programs do.
+class Reserving {
+public:
+    explicit Reserving(bool on)
+    {
+        if (on)
+            setSpaceReserver(&app::reserveFileSpace);
+    }
+    ~Reserving() { setSpaceReserver({}); }
 };
 
 class SaveAsUser : public FileStore, public testing::WithParamInterface<FolderCase> {};
@@ -218,7 +272,12 @@ TEST_P(SaveAsUser, ReplacesAtomicallyWhereTheFolderAllowsElseInPlace)
     const QByteArray targetName = QFile::encodeName(target);
     ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
     ASSERT_TRUE(QDir().mkdir(folder));
+    std::optional<SmallTmpfs> disk;
+    if (c.fullDisk && !disk.emplace(folder).mounted())
+        GTEST_SKIP() << "a tmpfs cannot be mounted here: " << disk->error();
     ASSERT_TRUE(replaceFile(target, "old content"));
+    if (disk)
+        SmallTmpfs::fill(folder + "/.filler"); // hidden: not among the files checked below
     QString savedPath = target;
     if (c.throughLink) {
         savedPath = path("link.csv");
@@ -234,6 +293,7 @@ TEST_P(SaveAsUser, ReplacesAtomicallyWhereTheFolderAllowsElseInPlace)
     {
         const AsNobody user;
         ASSERT_TRUE(user.unprivileged());
+        const Reserving reserving(c.reserved);
         std::optional<LimitedFileSize> limit;
         if (c.sizeLimit) {
             limit.emplace(c.sizeLimit);
@@ -245,7 +305,9 @@ TEST_P(SaveAsUser, ReplacesAtomicallyWhereTheFolderAllowsElseInPlace)
 
     EXPECT_EQ(written.ok(), c.saved) << written.error().toStdString();
     // Rewritten in place, a file cut short cannot be helped; the failure is reported.
-    EXPECT_EQ(*readFile(target), c.saved ? bytes : c.sizeLimit ? bytes.substr(0, c.sizeLimit) : "old content");
+    EXPECT_EQ(*readFile(target), c.saved                        ? bytes
+                                 : c.sizeLimit && !c.reserved ? bytes.substr(0, c.sizeLimit)
+                                                              : "old content");
     struct stat after {};
     ASSERT_EQ(::stat(targetName.constData(), &after), 0);
     EXPECT_EQ(after.st_ino == before.st_ino, c.inPlace);
@@ -260,6 +322,11 @@ INSTANTIATE_TEST_SUITE_P(
                     FolderCase{"only_the_file_writable_rewritten_in_place", 0555, 0666, false, 0, true, true},
                     FolderCase{"link_to_such_a_file_followed", 0555, 0666, true, 0, true, true},
                     FolderCase{"short_write_in_place_reported", 0555, 0666, false, 1000, false, true},
+                    FolderCase{"reserved_first_the_limit_leaves_the_file_whole", 0555, 0666, false, 1000, false,
+                               true, true},
+                    FolderCase{"reserved_first_saved", 0555, 0666, true, 0, true, true, true},
+                    FolderCase{"reserved_first_a_full_disk_leaves_the_file_whole", 0555, 0666, false, 0, false,
+                               true, true, true},
                     FolderCase{"neither_writable_reported", 0555, 0444, false, 0, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 

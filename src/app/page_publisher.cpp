@@ -1,0 +1,73 @@
+#include "app/page_publisher.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "app/file_sink.h"
+
+namespace zqn::app {
+
+namespace {
+
+// QTimer takes a signed 32-bit count of milliseconds.
+constexpr int kLongestIntervalSeconds = std::numeric_limits<int>::max() / 1000;
+
+} // namespace
+
+PagePublisher::PagePublisher(const settings::Settings& settings, const discovery::DeviceList& devices,
+                             text::Clock clock, QObject* parent)
+    : QObject(parent)
+    , settings_(settings)
+    , devices_(devices)
+    , clock_(std::move(clock))
+    , pageTemplate_(report::defaultTemplate())
+{
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(10000);
+    connect(&timer_, &QTimer::timeout, this, &PagePublisher::onTimer);
+}
+
+void PagePublisher::rebuildBlocks()
+{
+    blocks_ = report::buildBlocks(pageTemplate_, settings_.saveInterval, settings_.htmlPath, settings_.heading);
+}
+
+void PagePublisher::start()
+{
+    timer_.setInterval(1); // the first page follows Start at once
+    timer_.start();
+}
+
+void PagePublisher::stop()
+{
+    timer_.stop();
+}
+
+void PagePublisher::onTimer()
+{
+    const int seconds = settings_.saveInterval;
+    if (seconds <= 0) {
+        timer_.stop(); // a zero-interval timer would fire without pause
+    } else {
+        const int ms = std::min(seconds, kLongestIntervalSeconds) * 1000;
+        if (timer_.interval() != ms)
+            timer_.setInterval(ms);
+    }
+    emit due();
+}
+
+report::WriteOutcome PagePublisher::publish()
+{
+    const std::string stamp = text::stampText(clock_());
+    updateTime_ = QString::fromLatin1(stamp.data(), static_cast<qsizetype>(stamp.size()));
+    emit updateTimeChanged(updateTime_);
+
+    StorageFileSink files;
+    const report::WriteOutcome outcome = report::writeListPage(
+        blocks_, devices_, {stamp, settings_.httpPort, settings_.htmlPath, settings_.csvPath}, files);
+    emit published(outcome);
+    return outcome;
+}
+
+} // namespace zqn::app

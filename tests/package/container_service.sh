@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# The installed service under a real systemd: boots this machine's own OS in a container
+# (systemd-nspawn, a volatile root over the host's /usr, loopback only) with the install root laid
+# over /usr and its settings in /etc, then sees zqnlistd become ready with its status, and sees the
+# watchdog kill and restart it after SIGSTOP; then the package's purge script removes the state
+# folder. Exits 77 (skipped), saying why, where no container
+# can be booted here. Whatever it starts is ended and removed on exit.
+# Usage: container_service.sh <root> <zqnlistd.postrm>
+set -u
+root=${1:?usage: container_service.sh <root> <zqnlistd.postrm>}
+postrm=${2:?usage: container_service.sh <root> <zqnlistd.postrm>}
+machine=zqn-test-$$
+work=$(mktemp -d)
+nspawn=
+cgroups=()
+
+skip() {
+  echo "SKIPPED: $*"
+  exit 77
+}
+
+fail() {
+  echo "FAILED: $*"
+  echo "--- zqnlistd's journal"
+  in_container journalctl -u zqnlistd --no-pager -o short-monotonic 2>&1 | tail -n 30
+  exit 1
+}
+
+source "$(dirname "$0")/../support/within.sh"
+
+# The container's first process, once it has one.
+leader() {
+  [ -n "$nspawn" ] && pgrep -P "$nspawn" | head -n 1
+}
+
+in_container() {
+  local pid
+  pid=$(leader) || return 1
+  [ -n "$pid" ] && nsenter -t "$pid" -m -u -i -n -p -- "$@"
+}
+
+cleanup() {
+  if [ -n "$nspawn" ] && kill -0 "$nspawn" 2>/dev/null; then
+    kill -TERM "$nspawn" # the container shuts down like a machine
+    timeout 30 tail --pid="$nspawn" -f /dev/null || kill -KILL "$(leader)" "$nspawn" 2>/dev/null
+    wait "$nspawn" 2>/dev/null
+  fi
+  local group pid
+  for group in "${cgroups[@]}"; do
+    for pid in $(find "$group" -name cgroup.procs -exec cat {} + 2>/dev/null); do
+      kill -KILL "$pid" 2>/dev/null
+    done
+    within 10 eval 'find "$group" -depth -type d -exec rmdir {} + 2>/dev/null; [ ! -d "$group" ]' ||
+      echo "could not remove the control group $group"
+  done
+  local propagate=/run/systemd/nspawn/propagate/$machine
+  mountpoint -q "$propagate" 2>/dev/null && umount "$propagate"
+  rm -rf "$propagate" "$work"
+}
+trap cleanup EXIT
+
+[ "$(id -u)" -eq 0 ] || skip "booting a container needs root"
+command -v systemd-nspawn >/dev/null || skip "systemd-nspawn is not installed (systemd-container)"
+command -v nsenter >/dev/null || skip "nsenter is not installed (util-linux)"
+[ -x /lib/systemd/systemd ] || skip "this machine has no systemd to boot"
+[ "$(readlink -f /lib)" = /usr/lib ] || skip "the OS is not all in /usr, so it cannot boot over a volatile root"
+
+# Its own control group in every hierarchy the container uses, removed at the end whatever is
+# left in it. A host run by systemd gets a scope from it instead.
+launch=()
+if [ -d /run/systemd/system ]; then
+  launch=(systemd-run --quiet --scope --unit "$machine")
+else
+  for entry in /sys/fs/cgroup:cgroup2fs /sys/fs/cgroup/unified:cgroup2fs /sys/fs/cgroup/systemd:cgroupfs; do
+    hierarchy=${entry%:*}
+    [ "$(stat -fc %T "$hierarchy" 2>/dev/null)" = "${entry#*:}" ] || continue
+    mkdir "$hierarchy/$machine" 2>/dev/null || skip "cannot create a control group in $hierarchy"
+    cgroups+=("$hierarchy/$machine")
+  done
+  [ ${#cgroups[@]} -gt 0 ] || skip "no control group hierarchy is mounted under /sys/fs/cgroup"
+fi
+
+(
+  for group in "${cgroups[@]}"; do
+    echo "$BASHPID" >"$group/cgroup.procs" || exit 1
+  done
+  exec "${launch[@]}" systemd-nspawn --quiet --directory=/ --volatile=yes --machine="$machine" \
+    --register=no --keep-unit --private-network --console=passive \
+    --overlay-ro="/usr:$root/usr:/usr" --bind-ro="$root/etc/zqnlist:/etc/zqnlist" \
+    --boot systemd.firstboot=off
+) >"$work/boot.log" 2>&1 </dev/null &
+nspawn=$!
+
+manager_runs() {
+  local state
+  state=$(in_container systemctl is-system-running 2>/dev/null)
+  [ "$state" = running ] || [ "$state" = degraded ]
+}
+booted_or_gone() { ! kill -0 "$nspawn" 2>/dev/null || manager_runs; }
+within 90 booted_or_gone
+if ! manager_runs; then
+  tail -n 20 "$work/boot.log"
+  kill -0 "$nspawn" 2>/dev/null && skip "the container's systemd did not finish booting within 90 s"
+  skip "systemd-nspawn could not boot this machine's OS (its output is above)"
+fi
+
+property() { in_container systemctl show --property="$1" --value zqnlistd; }
+active() { [ "$(in_container systemctl is-active zqnlistd)" = active ]; }
+
+# Type=notify: active only once READY=1 came; STATUS= carries the status after the first write.
+[ "$(property Type)" = notify ] || fail "the unit's type is $(property Type)"
+in_container systemctl start --no-block zqnlistd || fail "systemctl start zqnlistd"
+within 30 active || fail "zqnlistd did not become ready"
+within 10 eval '[ "$(property StatusText)" = 開始 ]' || fail "the status is '$(property StatusText)', not 開始"
+
+# A stuck event loop stops the watchdog pings: systemd kills the program and starts it again.
+stuck=$(property MainPID)
+in_container systemctl kill --kill-whom=main --signal=SIGSTOP zqnlistd || fail "SIGSTOP could not be sent"
+restarted() { [ "$(property NRestarts)" = 1 ] && active && [ "$(property MainPID)" != "$stuck" ]; }
+within 75 restarted || fail "the watchdog did not restart the stopped zqnlistd"
+in_container journalctl -u zqnlistd -o cat | grep -qF "Failed with result 'watchdog'" ||
+  fail "zqnlistd restarted, but not for its watchdog"
+
+# The list and the page are the dynamic user's: purging the package takes them away too.
+in_container systemctl stop zqnlistd
+in_container test -f /var/lib/private/zqnlist/zqnlist.htm -a -L /var/lib/zqnlist || fail "no state folder with the page"
+in_container sh -s purge <"$postrm" || fail "the purge script failed"
+in_container test ! -e /var/lib/private/zqnlist -a ! -L /var/lib/zqnlist || fail "the purge left the state folder"
+echo "1 passed, 0 failed"
