@@ -23,6 +23,18 @@ cpuTicks() {
     awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0
 }
 
+# Waits until process $1 has used no CPU for 0.2 s (at most 20 s) and prints its ticks then.
+idleTicks() {
+    local now last=-1 i
+    for ((i = 0; i < 100; ++i)); do
+        now="$(cpuTicks "$1")"
+        [[ "$now" == "$last" ]] && break
+        last="$now"
+        sleep 0.2
+    done
+    echo "$now"
+}
+
 # Waits until file $1 exists and is not empty, at most $2 seconds (default 10); false if it never does.
 waitForFile() {
     local tenths=$((${2:-10} * 10)) i
@@ -47,4 +59,32 @@ endProcess() {
         return 124
     fi
     wait "$1"
+}
+
+# Starts program $1 (zqnlist or zqnlistd) from a copy in the empty folder $2 ($build holds it),
+# monitoring UDP port $3 with a save interval of $4 s and room for a million devices, on Qt's
+# offscreen platform and with MONITOR_ENV; waits for the first page, which follows the bind. Sets
+# monitorPid.
+startMonitor() {
+    local program="$1" dir="$2"
+    cp "$build/$program" "$dir/"
+    printf '[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=%s\r\nLTIME=%s\r\nMAXDEV=1000000\r\n[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\n' \
+        "$3" "$4" >"$dir/$program.Ini"
+    # shellcheck disable=SC2086 # MONITOR_ENV is a list of assignments
+    (cd "$dir" && exec env QT_QPA_PLATFORM=offscreen ${MONITOR_ENV:-} "./$program" >"$dir/log" 2>&1) &
+    monitorPid=$!
+    waitForFile "$dir/zqnlist.htm" || { echo "monitor did not start; log:" >&2; cat "$dir/log" >&2; return 1; }
+}
+
+# Waits, at most 20 s, until process $1 has worked off what was queued: its CPU time stops moving.
+# Sets idleTicks to the last reading.
+waitUntilIdle() {
+    local i now
+    idleTicks=-1
+    for ((i = 0; i < 100; ++i)); do
+        now="$(cpuTicks "$1")"
+        [[ "$now" == "$idleTicks" ]] && return 0
+        idleTicks="$now"
+        sleep 0.2
+    done
 }

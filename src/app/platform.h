@@ -4,8 +4,12 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 
+#include "discovery/datagram_batch.h"
 #include "storage/result.h"
 
 // What differs between platforms, kept in this one place.
@@ -42,5 +46,23 @@ void startServiceWatchdog(QObject* context);
 // True when stderr is the journal's stream for this program (JOURNAL_STREAM names it): a line
 // may then begin with its priority, such as "<3>" for an error.
 bool stderrIsJournalStream();
+
+// A regular file opened for reading, for the web endpoint, which then owns the descriptor.
+// Nothing where the file cannot be opened, or where files are not served by descriptor.
+struct ReadableFile {
+    int descriptor = -1;
+    std::uint64_t size = 0;
+};
+std::optional<ReadableFile> openForServing(const QString& path);
+// For a file that could not be handed on after all.
+void closeServable(const ReadableFile& file);
+
+// A reader that leaves early must not end the program with SIGPIPE. False where the signal is
+// not there to ignore.
+bool ignoreBrokenPipes();
+
+// Reads the listener's socket in batches where the system can (recvmmsg on Linux); nothing where
+// it cannot, or when ZQN_PORTABLE_RECEIVE=1 asks for the portable path, so that it is tested here.
+std::unique_ptr<discovery::DatagramBatchReader> datagramBatchReader();
 
 } // namespace zqn::app
