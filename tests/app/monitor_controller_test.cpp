@@ -565,7 +565,7 @@ TEST_F(Notices, OneWindowGathersNewAndMovedDevicesIntoOneNotice)
         {"several moves", {{0xC1, "10.0.1.1"}, {0xC2, "10.0.1.2"}}, QStringLiteral("2 台の機器の IP アドレスが変わりました")},
         {"one new, one moved",
          {{0xC3, "10.0.0.3"}, {0xC1, "10.0.1.1"}},
-         QStringLiteral("新しい機器: %1 (10.0.0.3)\n%2 の IP アドレスが 10.0.0.1 から 10.0.1.1 に変わりました")
+         QStringLiteral("新しい機器: %1 (10.0.0.3) Test Maker\n%2 の IP アドレスが 10.0.0.1 から 10.0.1.1 に変わりました")
              .arg(QLatin1String(macOf(0xC3)), c1)},
         {"two new, two moved",
          {{0xC1, "10.0.1.1"}, {0xC3, "10.0.0.3"}, {0xC2, "10.0.1.2"}, {0xC4, "10.0.0.4"}},
