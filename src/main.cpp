@@ -5,6 +5,8 @@
 #include "app/monitor_controller.h"
 #include "app/platform.h"
 #include "app/settings_location.h"
+#include "app/single_instance.h"
+#include "storage/file_store.h"
 #include "ui/error_reporting.h"
 #include "ui/main_window.h"
 #include "ui/translations.h"
@@ -14,6 +16,8 @@ int main(int argc, char** argv)
 {
     // First of all, so that a logout during start-up still ends the program cleanly.
     zqn::app::installTerminationHandlers();
+    // A rewrite in place takes its room first, so a full disk leaves the old file whole.
+    zqn::storage::setSpaceReserver(&zqn::app::reserveFileSpace);
 
     if (!zqn::app::displayAvailable()) {
         std::fputs("zqnlist: no display found; zqnlistd runs the monitor without one\n", stderr);
@@ -28,8 +32,13 @@ int main(int argc, char** argv)
 
     zqn::app::MonitorController::Options options;
     options.settingsPath = zqn::app::settingsFilePath(QApplication::applicationFilePath());
+    // A second copy with the same settings file would fight the first for its port and files.
+    zqn::app::SingleInstance instance(options.settingsPath);
+    if (!instance.claim())
+        return 0;
     zqn::app::MonitorController controller(std::move(options));
     zqn::ui::MainWindow window(controller);
+    QObject::connect(&instance, &zqn::app::SingleInstance::raiseRequested, &window, &zqn::ui::MainWindow::bringToFront);
 
     // quit() would ask the window, which only hides, to close.
     QObject::connect(&controller, &zqn::app::MonitorController::finished, &app, [] { QApplication::exit(0); });
@@ -37,8 +46,14 @@ int main(int argc, char** argv)
         // A session that logs out waits for nobody to close a message box.
         zqn::ui::setErrorHandler([](const QString& message) { std::fprintf(stderr, "zqnlist: %s\n", qPrintable(message)); });
         controller.shutDown();
+        // Also ends an exit already under way that waits on a message box.
+        QApplication::exit(0);
     });
 
     controller.startUp();
+    // A signal taken while a start-up message was open has done the exit already; exec() would
+    // forget the exit() that came before it and run on.
+    if (controller.isExiting())
+        return 0;
     return QApplication::exec();
 }

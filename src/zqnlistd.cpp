@@ -11,6 +11,7 @@
 #include "app/monitor_controller.h"
 #include "app/platform.h"
 #include "app/settings_location.h"
+#include "storage/file_store.h"
 #include "storage/cp932_codec.h"
 #include "text/messages.h"
 
@@ -53,6 +54,7 @@ QString defaultSettingsPath()
 int main(int argc, char** argv)
 {
     zqn::app::installTerminationHandlers();
+    zqn::storage::setSpaceReserver(&zqn::app::reserveFileSpace);
     toJournal = zqn::app::stderrIsJournalStream();
 
     QCoreApplication app(argc, argv);

@@ -69,10 +69,13 @@ void MonitorController::startUp()
 {
     setStatus(text::messages::kStopped);
 
-    if (const auto bytes = storage::readExistingFile(options_.settingsPath); !bytes)
-        emit errorRaised(bytes.error());
-    else if (*bytes)
+    if (const auto bytes = storage::readExistingFile(options_.settingsPath); !bytes) {
+        // Writing the defaults over it at exit would lose every value the user had.
+        settingsUnreadable_ = true;
+        emit errorRaised(bytes.error() + QStringLiteral("\n設定は終了時に保存されません。"));
+    } else if (*bytes) {
         settings_ = settings::parseSettings(**bytes);
+    }
     devices_.setCapacity(static_cast<std::size_t>(settings_.maxDevices));
 
     devices_.clear();
@@ -209,7 +212,7 @@ bool MonitorController::shutDown()
     deferredStartTimer_.stop();
     const bool lastWritten = state_ != State::Running || writeLastPage();
     publisher_.stop();
-    const bool written = !options_.writeSettingsAtExit || writeSettingsFile();
+    const bool written = !options_.writeSettingsAtExit || settingsUnreadable_ || writeSettingsFile();
     emit finished();
     return lastWritten && written;
 }
@@ -323,7 +326,9 @@ bool MonitorController::renameDevice(int row, const QString& name)
 bool MonitorController::writePage()
 {
     const report::WriteOutcome outcome = publisher_.publish();
-    setStatus(report::statusText(outcome), std::exchange(refusedSinceTick_, false) ? capWarning() : QString());
+    refusedSinceTick_ = false;
+    // New devices are turned away for as long as the list is full, not only in a tick that saw one.
+    setStatus(report::statusText(outcome), devices_.full() ? capWarning() : QString());
     return !outcome.pageFailed && !outcome.csvFailed;
 }
 

@@ -71,8 +71,9 @@ public:
     PanelFields panelFields() const;
 
     // Exit: records what is waiting and writes the page once more when running, then writes the
-    // settings file. Emits finished either way; returns false when the last write (its status
-    // says so) or the settings (after errorRaised) could not be written.
+    // settings file, unless it was there at start-up and could not be read. Emits finished either
+    // way; returns false when the last write (its status says so) or the settings (after
+    // errorRaised) could not be written.
     bool shutDown();
     bool isExiting() const { return exiting_; }
 
@@ -161,6 +162,7 @@ private:
     State state_ = State::Stopped;
     bool deferredStartDone_ = false;
     bool exiting_ = false;
+    bool settingsUnreadable_ = false; // kept as it is at exit
     bool refusedSinceTick_ = false;
     QElapsedTimer capWarnedAt_;
     QString runStatus_;

@@ -86,6 +86,49 @@ void watchTerminationSignals(QObject*, std::function<void()>) {}
 
 #endif
 
+#ifdef Q_OS_LINUX
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/resource.h>
+
+namespace zqn::app {
+
+storage::Status reserveFileSpace(QFileDevice& file, qint64 size)
+{
+    const auto failure = [](int error) { return storage::Failure{QString::fromLocal8Bit(std::strerror(error))}; };
+    // The limit would stop the write part way, with SIGXFSZ; fallocate keeping the size ignores it.
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+        && static_cast<rlim_t>(size) > limit.rlim_cur)
+        return failure(EFBIG);
+    if (size <= 0)
+        return {};
+    // Keeping the size leaves the file as it is, also when only part of the room could be had.
+    if (::fallocate(file.handle(), FALLOC_FL_KEEP_SIZE, 0, size) == 0)
+        return {};
+    const int error = errno;
+    if (error == EOPNOTSUPP || error == ENOSYS)
+        return {};
+    return failure(error);
+}
+
+} // namespace zqn::app
+
+#else
+
+namespace zqn::app {
+
+storage::Status reserveFileSpace(QFileDevice&, qint64)
+{
+    return {};
+}
+
+} // namespace zqn::app
+
+#endif
+
 #ifdef ZQN_HAVE_LIBSYSTEMD
 
 #include <QTimer>

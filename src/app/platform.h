@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QFileDevice>
 #include <QObject>
 #include <QString>
 
 #include <functional>
+
+#include "storage/result.h"
 
 // What differs between platforms, kept in this one place.
 namespace zqn::app {
@@ -19,6 +22,12 @@ void installTerminationHandlers();
 // Runs onTerminate in the event loop once a termination signal has arrived, also one that
 // arrived before this call.
 void watchTerminationSignals(QObject* context, std::function<void()> onTerminate);
+
+// Reserves room for size bytes in file before a rewrite in place, without changing its length
+// or a byte of it, and checks the file-size limit: a full disk then fails before the old file is
+// touched. Succeeds where the file system cannot reserve space (the write finds out, as before).
+// For storage::setSpaceReserver.
+storage::Status reserveFileSpace(QFileDevice& file, qint64 size);
 
 // Supervision by systemd (Type=notify), through libsystemd. Without it, or without a service
 // manager that listens, these do nothing.

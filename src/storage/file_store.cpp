@@ -21,7 +21,43 @@ Failure cannotWrite(const QString& path, const QString& reason)
     return {QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), reason)};
 }
 
+SpaceReserver& spaceReserver()
+{
+    static SpaceReserver reserver;
+    return reserver;
+}
+
+// The new bytes are gathered first: their length is the space to reserve.
+Status rewriteInPlace(const QString& path, const std::function<void(text::ByteSink&)>& produce)
+{
+    struct ToString final : text::ByteSink {
+        std::string bytes;
+        void write(std::string_view piece) override { bytes.append(piece); }
+    } out;
+    produce(out);
+    const auto size = static_cast<qint64>(out.bytes.size());
+
+    QFile file(path);
+    // Opened without truncating, so that the old bytes stay until the new ones are in. A file that
+    // may be written but not read can only be emptied first, as before.
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered)
+        && !file.open(QIODevice::WriteOnly | QIODevice::ExistingOnly | QIODevice::Unbuffered))
+        return cannotWrite(path, file.errorString());
+    if (const SpaceReserver& reserve = spaceReserver()) {
+        if (const Status reserved = reserve(file, size); !reserved)
+            return cannotWrite(path, reserved.error());
+    }
+    if (file.write(out.bytes.data(), size) != size || !file.resize(size) || !file.flush())
+        return cannotWrite(path, file.errorString());
+    return {};
+}
+
 } // namespace
+
+void setSpaceReserver(SpaceReserver reserver)
+{
+    spaceReserver() = std::move(reserver);
+}
 
 QString nativeName(std::string_view cp932Path)
 {
@@ -90,13 +126,16 @@ Status replaceFileWith(const QString& path, const std::function<void(text::ByteS
         file.cancelWriting();
         return cannotWrite(path, reason);
     };
-    // A user may be allowed to write the file but not to add one beside it. The file is then
-    // rewritten in place: not atomic, but saved, and a failed write is still reported.
-    file.setDirectWriteFallback(true);
     // Unbuffered: a short write must fail here. Through Qt's buffer, a small file reaches the disk
     // only inside commit(), which renames a cut-off temporary file over the target (Qt 6.4).
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        // A user may be allowed to write the file but not to add one beside it. QSaveFile's own
+        // fallback would empty the file first; this one reserves the space before it writes.
+        const QFileInfo target(path);
+        if (target.isFile() && target.isWritable())
+            return rewriteInPlace(path, produce);
         return fail();
+    }
 
     struct ToFile final : text::ByteSink {
         QSaveFile& file;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileDevice>
 #include <QString>
 
 #include <functional>
@@ -32,11 +33,19 @@ Result<std::optional<std::string>> readExistingFile(std::string_view cp932Path);
 
 // Writes to a temporary file beside the target, flushes it and renames it over the target, so a
 // failure at any point leaves the old file whole. Links are followed and mode bits kept. Where
-// the folder takes no new file but the file itself is writable, the file is rewritten in place;
-// a failure there leaves it cut short. A failure says "path: reason".
+// the folder takes no new file but the file itself is writable, the file is rewritten in place:
+// its space is reserved first (see setSpaceReserver), so that a full disk fails before a byte of
+// it changes; any other failure there can leave it cut short. A failure says "path: reason".
 Status replaceFile(const QString& path, std::string_view bytes);
 Status replaceFile(std::string_view cp932Path, std::string_view bytes);
 // The same with the bytes written piece by piece by produce.
 Status replaceFileWith(const QString& path, const std::function<void(text::ByteSink&)>& produce);
+
+// Makes sure that the open file can take size bytes before any of it is rewritten; fails with
+// the reason when it cannot. Where the file system cannot reserve space it succeeds, and the
+// write finds out as before. The platform supplies it; storage knows no platform.
+using SpaceReserver = std::function<Status(QFileDevice& file, qint64 size)>;
+// Used by every rewrite in place from then on; at first there is none.
+void setSpaceReserver(SpaceReserver reserver);
 
 } // namespace zqn::storage

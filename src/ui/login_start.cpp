@@ -13,6 +13,27 @@ namespace zqn::ui {
 
 namespace {
 
+// A value of the string type: its escapes, and a leading space that a reader would drop.
+QString stringValue(const QString& text)
+{
+    QString value;
+    for (const QChar c : text) {
+        if (c == u'\\')
+            value += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            value += QStringLiteral("\\n");
+        else if (c == u'\t')
+            value += QStringLiteral("\\t");
+        else if (c == u'\r')
+            value += QStringLiteral("\\r");
+        else
+            value += c;
+    }
+    if (value.startsWith(u' '))
+        value.replace(0, 1, QStringLiteral("\\s"));
+    return value;
+}
+
 // An Exec value that runs exactly programPath: quoted as a desktop entry's command line wants,
 // then escaped as any of its string values.
 QString execValue(const QString& programPath)
@@ -24,19 +45,7 @@ QString execValue(const QString& programPath)
         quoted += c;
     }
     quoted += u'"';
-
-    QString value;
-    for (const QChar c : quoted) {
-        if (c == u'\\')
-            value += QStringLiteral("\\\\");
-        else if (c == u'%')
-            value += QStringLiteral("%%");
-        else if (c == u'\n')
-            value += QStringLiteral("\\n");
-        else
-            value += c;
-    }
-    return value;
+    return stringValue(quoted.replace(u'%', QStringLiteral("%%")));
 }
 
 bool fail(QString* error, const QString& path, const QString& reason)
@@ -59,7 +68,7 @@ bool launchesAtLogin()
     return QFileInfo::exists(loginStartEntryPath());
 }
 
-QByteArray loginStartEntry(const QString& programPath)
+QByteArray loginStartEntry(const QString& programPath, const QString& workingFolder)
 {
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
@@ -67,10 +76,11 @@ QByteArray loginStartEntry(const QString& programPath)
                           "Comment=Network device monitor\n"
                           "Comment[ja]=ネットワーク機器モニター\n"
                           "Exec=%1\n"
+                          "Path=%2\n"
                           "Icon=" ZQN_APP_ID "\n"
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n")
-        .arg(execValue(programPath))
+        .arg(execValue(programPath), stringValue(workingFolder))
         .toUtf8();
 }
 
@@ -88,7 +98,7 @@ bool setLaunchAtLogin(bool on, QString* error)
     if (!QDir().mkpath(folder))
         return fail(error, folder, QStringLiteral("フォルダを作成できません"));
     QSaveFile entry(path);
-    if (!entry.open(QIODevice::WriteOnly) || entry.write(loginStartEntry(QCoreApplication::applicationFilePath())) < 0
+    if (!entry.open(QIODevice::WriteOnly) || entry.write(loginStartEntry(QCoreApplication::applicationFilePath(), QDir::currentPath())) < 0
         || !entry.commit())
         return fail(error, path, entry.errorString());
     return true;

@@ -11,11 +11,12 @@ QString loginStartEntryPath();
 
 bool launchesAtLogin();
 
-// Writes the entry, which starts this very executable, or removes it. On failure returns false
+// Writes the entry, which starts this very executable in the current folder (where relative
+// files are), or removes it. On failure returns false
 // and, when error is given, the message a user reads ("path: reason").
 bool setLaunchAtLogin(bool on, QString* error = nullptr);
 
-// The entry's text for the program at programPath.
-QByteArray loginStartEntry(const QString& programPath);
+// The entry's text for the program at programPath, started in workingFolder.
+QByteArray loginStartEntry(const QString& programPath, const QString& workingFolder);
 
 } // namespace zqn::ui

@@ -168,12 +168,14 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
 
     connect(&controller_, &app::MonitorController::stateChanged, this, &MainWindow::onStateChanged);
     connect(&controller_, &app::MonitorController::statusTextChanged, statusPanel_, &QLabel::setText);
+    // The panel is 180 pixels wide and clips a longer text; the tooltip shows all of it.
+    connect(&controller_, &app::MonitorController::statusTextChanged, statusPanel_, &QLabel::setToolTip);
     connect(&controller_, &app::MonitorController::updateTimeChanged, updateTimePanel_, &QLabel::setText);
     connect(&controller_, &app::MonitorController::errorRaised, this, &showErrorMessage);
     connect(&controller_, &app::MonitorController::presentationRequested, this, &MainWindow::present);
     connect(&controller_, &app::MonitorController::notifyNewDevicesChanged, notifyAction_, &QAction::setChecked);
     connect(&controller_, &app::MonitorController::noticeRaised, this, [this](const QString& title, const QString& text) {
-        if (trayIcon_->isVisible())
+        if (!desktopNotices_.show(title, text) && trayReady())
             trayIcon_->showMessage(title, text, QSystemTrayIcon::Information);
     });
     connect(&controller_, &app::MonitorController::shuttingDown, this, [this] {
@@ -187,6 +189,7 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     });
 
     statusPanel_->setText(controller_.statusText());
+    statusPanel_->setToolTip(controller_.statusText());
     updateTimePanel_->setText(controller_.updateTime());
     showState();
 }
@@ -388,10 +391,19 @@ void MainWindow::onStateChanged(app::MonitorController::State state)
     showState();
 }
 
+bool MainWindow::trayReady()
+{
+    // Asked at each moment it matters, not once: a tray host may come or go while the program
+    // runs, and a window put away without an icon to bring it back would be lost.
+    if (!trayAvailable_ || !trayAvailable_())
+        return false;
+    trayIcon_->show();
+    return true;
+}
+
 void MainWindow::present(bool showWindow)
 {
-    if (trayAvailable_ && trayAvailable_())
-        trayIcon_->show();
+    trayReady();
     if (showWindow)
         show();
     else
@@ -478,7 +490,7 @@ void MainWindow::bringToFront()
 void MainWindow::putAway()
 {
     // Without a tray a hidden window could never be brought back.
-    if (trayAvailable_ && trayAvailable_())
+    if (trayReady())
         hide();
     else
         showMinimized();

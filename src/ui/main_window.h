@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "app/monitor_controller.h"
+#include "ui/desktop_notices.h"
 
 class QAction;
 class QLabel;
@@ -36,6 +37,8 @@ public:
     ~MainWindow() override;
 
     bool isExiting() const { return controller_.isExiting(); }
+    // Shows the window, restored, on top.
+    void bringToFront();
 
     // Replaceable for tests: the save-file dialog, the shell's open of the page and of a device,
     // the exit question, the rename dialog and the question whether a tray exists.
@@ -59,7 +62,8 @@ private:
     void showState();
     void onStateChanged(app::MonitorController::State state);
     void present(bool showWindow);
-    void bringToFront();
+    // Shows the tray icon when a tray is there now.
+    bool trayReady();
     void putAway();
     void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
 
@@ -102,6 +106,7 @@ private:
     ExitConfirmer confirmExit_;
     NameAsker askName_;
     TrayAvailability trayAvailable_;
+    DesktopNotices desktopNotices_;
 };
 
 } // namespace zqn::ui

@@ -474,9 +474,11 @@ TEST_F(Notices, AreOffUntilAskedForAndTheChoiceIsSavedOnlyOnceMade)
 // next tick's status, and at most once a minute as a warning of its own.
 TEST_F(Controller, FullListRefusesNewDevicesAndSaysSo)
 {
+    interval = 1;
     writeIni("MAXDEV=2\r\n");
     auto c = makeController();
     QSignalSpy warnings(c.get(), &MonitorController::capWarningRaised);
+    QSignalSpy ticks(c.get(), &MonitorController::updateTimeChanged);
     for (quint32 tail = 1; tail <= 4; ++tail)
         c->handleDatagram(announcement(tail), "10.0.0.1");
     c->handleDatagram(announcement(1), "10.0.0.7");
@@ -489,7 +491,10 @@ TEST_F(Controller, FullListRefusesNewDevicesAndSaysSo)
     ASSERT_EVENTUALLY(c->updateTime() != QString());
     EXPECT_EQ(c->statusText(), QStringLiteral("開始 機器数が上限 2 台に達しました"));
     EXPECT_EQ(c->runStatus(), QStringLiteral("開始"));
-    c->stop(); // the last write: nothing was refused since the tick
+    ticks.clear();
+    ASSERT_TRUE(ticks.wait(5000));
+    EXPECT_EQ(c->statusText(), QStringLiteral("開始 機器数が上限 2 台に達しました")) << "still full, nothing refused";
+    c->stop();
     EXPECT_EQ(c->statusText(), QStringLiteral("停止中"));
     EXPECT_EQ(csv().count('\n'), 2);
     EXPECT_EQ(warnings.count(), 1);

@@ -76,3 +76,110 @@ TEST_F(MonitorProcess, SignalEndsEvenWhenTheSettingsFileCannotBeWritten)
 
 } // namespace
 } // namespace zqn::e2e
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zqn::e2e {
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// The child drops to nobody, who may write the settings file but not read it; root, the test,
+// still can.
+MonitorSettings asNobodyWithUnreadableSettings(const QString& folder, const QString& ini)
+{
+    MonitorSettings settings;
+    settings.childSetup = [folder = QFile::encodeName(folder), ini = QFile::encodeName(ini)] {
+        if (::chmod(folder.constData(), 0777) != 0 || ::chown(ini.constData(), kNobody, kNobody) != 0
+            || ::chmod(ini.constData(), 0200) != 0 || ::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0
+            || ::setuid(kNobody) != 0)
+            ::_exit(125);
+    };
+    return settings;
+}
+
+// The main thread waits in poll once an event loop runs; before the main loop, that is the
+// start-up message about the settings file.
+bool waitsInAnEventLoop(qint64 pid)
+{
+    QFile wchan(QStringLiteral("/proc/%1/wchan").arg(pid));
+    return wchan.open(QIODevice::ReadOnly) && wchan.readAll().contains("poll");
+}
+
+// The program catches SIGTERM: main has begun.
+bool catchesSigterm(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
+    return false;
+}
+
+class UnreadableSettings : public MonitorProcess, public testing::WithParamInterface<bool> {};
+
+// Writing the defaults over such a file at exit would lose every value the user had; and a
+// logout must end the program whenever it comes, also while nobody answers that message.
+TEST_P(UnreadableSettings, StayByteForByteAndTheSignalEndsTheProgram)
+{
+    ASSERT_EQ(::geteuid(), 0u) << "needs root to run the monitor as nobody";
+    const QString ini = dir.filePath("zqnlist.Ini");
+    start(asNobodyWithUnreadableSettings(dir.path(), ini));
+    const QByteArray before = file("zqnlist.Ini");
+    ASSERT_FALSE(before.isEmpty());
+    const qint64 pid = process.processId();
+    ASSERT_TRUE(eventually([&] { return GetParam() ? waitsInAnEventLoop(pid) : catchesSigterm(pid); }));
+
+    terminate(SIGTERM);
+
+    EXPECT_EQ(file("zqnlist.Ini"), before);
+    struct stat after {};
+    ASSERT_EQ(::stat(QFile::encodeName(ini).constData(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0200u);
+}
+
+INSTANTIATE_TEST_SUITE_P(When, UnreadableSettings, testing::Bool(),
+                         [](const auto& info) { return info.param ? "message_open" : "during_start_up"; });
+
+} // namespace
+} // namespace zqn::e2e
+
+namespace zqn::e2e {
+namespace {
+
+// A second launch with the same settings file leaves at once and writes nothing; the first keeps
+// recording. The socket a killed copy leaves behind does not keep the next one from starting.
+TEST_F(MonitorProcess, SecondLaunchLeavesAndAKilledCopyBlocksNothing)
+{
+    start();
+    ASSERT_TRUE(eventually([&] { return exists("zqnlist.csv"); }));
+    const QByteArray ini = file("zqnlist.Ini");
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+
+    QProcess second;
+    second.setProcessEnvironment(process.processEnvironment());
+    second.setWorkingDirectory(dir.path());
+    second.start(dir.filePath("zqnlist"));
+    ASSERT_TRUE(second.waitForFinished(10000)) << "the second copy ran on";
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(file("zqnlist.Ini"), ini);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), files);
+    send(announcement(0x51));
+    EXPECT_TRUE(eventually([&] { return file("zqnlist.csv").contains(macOf(0x51)); }));
+
+    process.kill();
+    ASSERT_TRUE(process.waitForFinished());
+    ASSERT_TRUE(QFile::remove(dir.filePath("zqnlist.csv")));
+    start();
+    ASSERT_TRUE(eventually([&] { return exists("zqnlist.csv"); })) << "the next copy did not start";
+    send(announcement(0x52));
+    EXPECT_TRUE(eventually([&] { return file("zqnlist.csv").contains(macOf(0x52)); }));
+}
+
+} // namespace
+} // namespace zqn::e2e

@@ -1,5 +1,7 @@
 #include "storage/file_store.h"
 
+#include "app/platform.h"
+
 #include "storage/cp932_codec.h"
 
 #include <QDir>
@@ -164,7 +166,11 @@ TEST_F(FileStore, PiecesAreWrittenInOrderAndCommittedOnce)
 } // namespace zqn::storage
 
 #ifdef Q_OS_LINUX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/fsuid.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -205,6 +211,18 @@ struct FolderCase {
     std::size_t sizeLimit; // 0: none; else the write stops short there
     bool saved;
     bool inPlace; // the same file, not a new one renamed over it
+    bool reserved = false; // the platform's space reservation is in use
+};
+
+// While this lives, rewrites in place reserve their space as the programs do.
+class Reserving {
+public:
+    explicit Reserving(bool on)
+    {
+        if (on)
+            setSpaceReserver(&app::reserveFileSpace);
+    }
+    ~Reserving() { setSpaceReserver({}); }
 };
 
 class SaveAsUser : public FileStore, public testing::WithParamInterface<FolderCase> {};
@@ -234,6 +252,7 @@ TEST_P(SaveAsUser, ReplacesAtomicallyWhereTheFolderAllowsElseInPlace)
     {
         const AsNobody user;
         ASSERT_TRUE(user.unprivileged());
+        const Reserving reserving(c.reserved);
         std::optional<LimitedFileSize> limit;
         if (c.sizeLimit) {
             limit.emplace(c.sizeLimit);
@@ -245,7 +264,9 @@ TEST_P(SaveAsUser, ReplacesAtomicallyWhereTheFolderAllowsElseInPlace)
 
     EXPECT_EQ(written.ok(), c.saved) << written.error().toStdString();
     // Rewritten in place, a file cut short cannot be helped; the failure is reported.
-    EXPECT_EQ(*readFile(target), c.saved ? bytes : c.sizeLimit ? bytes.substr(0, c.sizeLimit) : "old content");
+    EXPECT_EQ(*readFile(target), c.saved                        ? bytes
+                                 : c.sizeLimit && !c.reserved ? bytes.substr(0, c.sizeLimit)
+                                                              : "old content");
     struct stat after {};
     ASSERT_EQ(::stat(targetName.constData(), &after), 0);
     EXPECT_EQ(after.st_ino == before.st_ino, c.inPlace);
@@ -260,8 +281,92 @@ INSTANTIATE_TEST_SUITE_P(
                     FolderCase{"only_the_file_writable_rewritten_in_place", 0555, 0666, false, 0, true, true},
                     FolderCase{"link_to_such_a_file_followed", 0555, 0666, true, 0, true, true},
                     FolderCase{"short_write_in_place_reported", 0555, 0666, false, 1000, false, true},
+                    FolderCase{"reserved_first_the_limit_leaves_the_file_whole", 0555, 0666, false, 1000, false,
+                               true, true},
+                    FolderCase{"reserved_first_saved", 0555, 0666, true, 0, true, true, true},
                     FolderCase{"neither_writable_reported", 0555, 0444, false, 0, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct FullDiskCase {
+    const char* name;
+    std::size_t newSize;
+    bool saved;
+};
+
+// A small file system of its own, filled up, where nobody may write the file but not add one
+// beside it: a rewrite that cannot fit fails before a byte of the old file changes.
+class FullDisk : public FileStore, public testing::WithParamInterface<FullDiskCase> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "mounting a tmpfs needs root";
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        ASSERT_TRUE(QDir(dir.path()).mkdir("fs"));
+        mountPoint = QFile::encodeName(path("fs"));
+        if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=256k,mode=0755") != 0)
+            GTEST_SKIP() << "a tmpfs cannot be mounted here: " << std::strerror(errno);
+        mounted = true;
+    }
+    void TearDown() override
+    {
+        if (mounted)
+            ::umount2(mountPoint.constData(), MNT_DETACH);
+    }
+
+    // Writes until the file system has no block left.
+    void fill(const QString& name)
+    {
+        const int fd = ::open(QFile::encodeName(name).constData(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        const std::string block(4096, 'f');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        EXPECT_EQ(errno, ENOSPC);
+        ::close(fd);
+    }
+
+    QByteArray mountPoint;
+    bool mounted = false;
+};
+
+TEST_P(FullDisk, RewriteInPlaceFailsBeforeTheOldFileChanges)
+{
+    const FullDiskCase& c = GetParam();
+    const QString folder = path("fs/data");
+    const QString target = folder + "/a.csv";
+    ASSERT_TRUE(QDir().mkdir(folder));
+    std::string old;
+    for (int i = 0; old.size() < 16 * 1024; ++i)
+        old += "0A:00:00:00:00:" + std::to_string(i) + ",127.0.0.1,2024/05/01,09:15:30,noname\r\n";
+    ASSERT_TRUE(replaceFile(target, old));
+    fill(path("fs/filler"));
+    ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0666), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &before), 0);
+
+    const std::string bytes(c.newSize, 'n');
+    Status written;
+    {
+        const AsNobody user;
+        ASSERT_TRUE(user.unprivileged());
+        const Reserving reserving(true);
+        written = replaceFile(target, bytes);
+    }
+
+    EXPECT_EQ(written.ok(), c.saved) << written.error().toStdString();
+    EXPECT_EQ(*readFile(target), c.saved ? bytes : old);
+    struct stat after {};
+    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "rewritten in place";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FullDisk,
+                         testing::Values(FullDiskCase{"larger_fails_and_leaves_the_old_file", 64 * 1024, false},
+                                         FullDiskCase{"smaller_fits_in_the_old_room", 4 * 1024, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace zqn::storage

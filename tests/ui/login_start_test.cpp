@@ -1,5 +1,8 @@
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -38,6 +41,7 @@ TEST_F(LoginStartTest, TurningOnWritesAnEntryThatStartsThisExecutableAndOffRemov
     const QByteArray text = entry.readAll();
     EXPECT_TRUE(text.startsWith("[Desktop Entry]\n"));
     EXPECT_TRUE(text.contains("\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\nPath=" + QDir::currentPath().toUtf8() + "\n")) << "relative files are found there";
     entry.close();
 
     ASSERT_TRUE(setLaunchAtLogin(false, &error)) << error.toStdString();
@@ -72,7 +76,7 @@ class ExecLine : public testing::TestWithParam<ExecCase> {};
 // Quoted for the command line, then escaped as a string value: a backslash in the path is four.
 TEST_P(ExecLine, RunsExactlyTheProgramPath)
 {
-    const QByteArray entry = loginStartEntry(QString::fromUtf8(GetParam().program));
+    const QByteArray entry = loginStartEntry(QString::fromUtf8(GetParam().program), QStringLiteral("/tmp"));
     EXPECT_TRUE(entry.contains(QByteArray("\nExec=") + GetParam().execLine + "\n")) << entry.toStdString();
 }
 
@@ -80,6 +84,41 @@ INSTANTIATE_TEST_SUITE_P(
     Paths, ExecLine,
     testing::Values(ExecCase{"Reserved", R"(/my tools/a"b$c`d\e%f/zqnlist)", R"("/my tools/a\\"b\\$c\\`d\\\\e%%f/zqnlist")"},
                     ExecCase{"LineBreak", "/a\nb/zqnlist", R"("/a\nb/zqnlist")"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct PathCase {
+    const char* name;
+    const char* folder;
+    const char* pathLine;
+};
+
+class PathLine : public testing::TestWithParam<PathCase> {};
+
+// The folder comes back exactly from the string escapes, and the entry stays valid.
+TEST_P(PathLine, CarriesTheWorkingFolderExactly)
+{
+    const QByteArray entry = loginStartEntry(QStringLiteral("/usr/bin/zqnlist"), QString::fromUtf8(GetParam().folder));
+    EXPECT_TRUE(entry.contains(QByteArray("\nPath=") + GetParam().pathLine + "\n")) << entry.toStdString();
+
+    if (!QFileInfo(QStringLiteral("/usr/bin/desktop-file-validate")).isExecutable())
+        GTEST_SKIP() << "desktop-file-validate is not installed (package desktop-file-utils)";
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("io.github.zqnlist.ZqnList.desktop")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(entry);
+    file.close();
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::MergedChannels);
+    validate.start(QStringLiteral("/usr/bin/desktop-file-validate"), {file.fileName()});
+    ASSERT_TRUE(validate.waitForFinished());
+    EXPECT_EQ(validate.exitCode(), 0) << validate.readAll().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, PathLine,
+    testing::Values(PathCase{"Japanese", "/home/ユーザー/監視", "/home/ユーザー/監視"},
+                    PathCase{"SpaceBackslashPercent", R"(/my data\x%1)", R"(/my data\\x%1)"},
+                    PathCase{"LeadingSpaceAndBreaks", " a\tb\nc", R"(\sa\tb\nc)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

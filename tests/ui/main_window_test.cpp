@@ -155,6 +155,8 @@ TEST_F(MainWindowTest, UpdateTimePanelShowsTheLastPageWrite)
     find<QPushButton>("BitBtn1")->click();
     // Start writes the first page at once, from the event loop.
     ASSERT_EVENTUALLY((find<QLabel>("Panel3")->text()) == (QStringLiteral("2024/05/01 09:15:30")));
+    const auto* status = find<QLabel>("Panel4");
+    EXPECT_EQ(status->toolTip(), status->text()) << "the clipped status is readable whole";
 }
 
 TEST_F(MainWindowTest, ControllerErrorsReachTheErrorHandler)
@@ -214,6 +216,23 @@ INSTANTIATE_TEST_SUITE_P(Cases, CloseBox,
                                            CloseCase{"WithTraySettingsOpen", true, true},
                                            CloseCase{"WithoutTraySettingsOpen", false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A tray host that appears after start-up: the close box hides again, and the icon is there to
+// bring the window back.
+TEST_F(MainWindowTest, TrayThatAppearsLaterTakesTheWindowAgain)
+{
+    trayAvailable = false;
+    build();
+    controller->runDeferredStart();
+    auto* tray = find<QSystemTrayIcon>("TrayIcon1");
+    ASSERT_FALSE(tray->isVisible());
+
+    trayAvailable = true;
+    EXPECT_FALSE(window->close());
+
+    EXPECT_TRUE(window->isHidden());
+    EXPECT_TRUE(tray->isVisible());
+}
 
 struct ExitCase {
     const char* name;
