@@ -23,6 +23,18 @@ cpuTicks() {
     awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0
 }
 
+# Waits until process $1 has used no CPU for 0.2 s (at most 20 s) and prints its ticks then.
+idleTicks() {
+    local now last=-1 i
+    for ((i = 0; i < 100; ++i)); do
+        now="$(cpuTicks "$1")"
+        [[ "$now" == "$last" ]] && break
+        last="$now"
+        sleep 0.2
+    done
+    echo "$now"
+}
+
 # Waits until file $1 exists and is not empty, at most $2 seconds (default 10); false if it never does.
 waitForFile() {
     local tenths=$((${2:-10} * 10)) i

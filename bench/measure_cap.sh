@@ -2,7 +2,8 @@
 # The monitor with a full list (the default cap of 65,536 devices, pre-filled from the CSV file):
 # CPU per datagram of a flood of new MACs, which it turns away, next to a flood of known MACs,
 # which it records; then the CPU each update of a known device costs with the window shown, next to
-# the window minimised and the service without one (zqnlistd).
+# the window shown with the list's find field holding a text (zqn-list-window), the window
+# minimised and the service without one (zqnlistd).
 #
 #   bench/measure_cap.sh [build-folder]        (default: build-bench beside this folder)
 #
@@ -10,7 +11,8 @@
 # DATAGRAMS (per flood, default 200000), RATE (of the floods, datagrams/s; 0, the default, sends
 # as fast as the sender goes), REPEATS (floods of each kind and window rounds, default 3), UPDATES
 # (per window round, default 5000) at UPDATE_RATE (default 1000/s), LTIME (save interval, default
-# 600, so that no page write falls into a figure), MONITOR_ENV (extra environment for the monitor).
+# 600, so that no page write falls into a figure), MONITOR_ENV (extra environment for the monitor),
+# FIND (the find field's text, default "02:C3:D7:00:1", which a sixteenth of the lines hold).
 # The window is on Qt's offscreen platform, which lays out and paints it as on a screen.
 set -euo pipefail
 
@@ -26,11 +28,12 @@ updates="${UPDATES:-5000}"
 updateRate="${UPDATE_RATE:-1000}"
 saveInterval="${LTIME:-600}"
 monitorEnv="${MONITOR_ENV:-}"
+findText="${FIND:-02:C3:D7:00:1}"
 hz="$(getconf CLK_TCK)"
 firstKnown="02:C3:D7:00:00:01"
 firstNew="02:C3:D7:80:00:00" # far above the pre-filled MACs
 
-for tool in zqnlist zqnlistd zqn-announce; do
+for tool in zqnlist zqnlistd zqn-announce zqn-list-window; do
     [[ -x "$build/$tool" ]] || { echo "missing $build/$tool; build it first (see bench/README.md)" >&2; exit 2; }
 done
 
@@ -56,17 +59,6 @@ drops() {
     done </proc/net/softnet_stat
     echo "$total"
 }
-# Waits until the monitor's CPU time stops moving (at most 20 s), then prints it.
-idleTicks() {
-    local now last=-1 i
-    for ((i = 0; i < 100; ++i)); do
-        now="$(cpuTicks "$pid")"
-        [[ "$now" == "$last" ]] && break
-        last="$now"
-        sleep 0.2
-    done
-    echo "$now"
-}
 microseconds() { awk -v t="$1" -v n="$2" -v hz="$hz" 'BEGIN {printf "%.2f", (n > 0 ? 1e6 * t / hz / n : 0)}'; }
 
 # The pre-filled list, as the monitor writes it: MACs firstKnown onwards, as zqn-announce counts.
@@ -75,8 +67,8 @@ awk -v n="$devices" 'BEGIN {
         printf "02:C3:D7:%02X:%02X:%02X,127.0.0.1,2024/05/01,09:00:00,noname\r\n", int(i / 65536) % 256, int(i / 256) % 256, i % 256
 }' >"$work/prefilled.csv"
 
-# Starts $1 (zqnlist or zqnlistd) on a copy of the pre-filled list; $2 is WINDOW (0: shown,
-# 1: start hidden, which without a tray is minimised).
+# Starts $1 (zqnlist, zqnlistd or zqn-list-window) on a copy of the pre-filled list; $2 is WINDOW
+# (0: shown, 1: start hidden, which without a tray is minimised); further arguments go to $1.
 startMonitor() {
     local dir="$work/monitor" maxdev=""
     rm -rf "$dir"
@@ -87,7 +79,7 @@ startMonitor() {
     printf '[SYSTEM]\r\nAUTO=1\r\nWINDOW=%s\r\nPORT=%s\r\nLTIME=%s\r\n%s[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\n' \
         "$2" "$port" "$saveInterval" "$maxdev" >"$dir/$1.Ini"
     # shellcheck disable=SC2086 # MONITOR_ENV is a list of assignments
-    (cd "$dir" && exec env QT_QPA_PLATFORM=offscreen $monitorEnv "./$1" >"$dir/log" 2>&1) &
+    (cd "$dir" && exec env QT_QPA_PLATFORM=offscreen $monitorEnv "./$1" "${@:3}" >"$dir/log" 2>&1) &
     pid=$!
     waitForFile "$dir/zqnlist.htm" || { echo "monitor did not start; log:" >&2; cat "$dir/log" >&2; exit 1; }
     sleep 1 # the window shown and its list laid out
@@ -105,10 +97,10 @@ stopMonitor() {
 flood() {
     local first="$firstKnown" macs="$devices" before dropsBefore after handled
     [[ "$1" == new ]] && first="$firstNew" macs="$datagrams"
-    before="$(idleTicks)"
+    before="$(idleTicks "$pid")"
     dropsBefore="$(drops)"
     "$build/zqn-announce" --port "$port" --mac "$first" --count-macs "$macs" --total "$datagrams" --rate "$rate" >/dev/null
-    after="$(idleTicks)"
+    after="$(idleTicks "$pid")"
     handled=$((datagrams - ($(drops) - dropsBefore)))
     echo "$handled $(microseconds $((after - before)) "$handled")"
 }
@@ -133,20 +125,21 @@ echo "median CPU per datagram: new MACs $(median "${newRuns[*]}") us, known MACs
 echo
 echo "== Updates of known devices with the list view holding $devices lines: $updates at $updateRate/s per round"
 seconds="$(awk -v n="$updates" -v r="$updateRate" 'BEGIN {print n / r}')"
-for mode in shown minimised service; do
+for mode in shown filtered minimised service; do
     case "$mode" in
     shown) label="zqnlist, window shown" && startMonitor zqnlist 0 ;;
+    filtered) label="zqnlist, window shown, find \"$findText\"" && startMonitor zqn-list-window 0 "$findText" ;;
     minimised) label="zqnlist, window minimised" && startMonitor zqnlist 1 ;;
     service) label="zqnlistd, no window" && startMonitor zqnlistd 1 ;;
     esac
     runs=()
     for ((run = 1; run <= repeats; ++run)); do
-        before="$(idleTicks)"
+        before="$(idleTicks "$pid")"
         sleep "$seconds"
         idle=$(($(cpuTicks "$pid") - before))
         before="$(cpuTicks "$pid")"
         "$build/zqn-announce" --port "$port" --mac "$firstKnown" --count-macs "$devices" --total "$updates" --rate "$updateRate" >/dev/null
-        busy=$(($(idleTicks) - before))
+        busy=$(($(idleTicks "$pid") - before))
         us="$(microseconds "$busy" "$updates")"
         echo "$label, round $run: $us us of CPU per update (idle for as long before: $(microseconds "$idle" "$updates") us per update)"
         runs+=("$us")

@@ -14,6 +14,7 @@
 #include "storage/file_store.h"
 #include "storage/cp932_codec.h"
 #include "text/messages.h"
+#include "zqnlist_version.h"
 
 namespace {
 
@@ -131,10 +132,12 @@ int main(int argc, char** argv)
     });
     QObject::connect(&controller, &zqn::app::MonitorController::capWarningRaised, &app,
                      [](const QString& warning) { say(warning, Priority::Warning); });
-    QObject::connect(&controller, &zqn::app::MonitorController::errorRaised, &app, [](const QString& message) {
+    const auto sayError = [](const QString& message) {
         say(QStringLiteral("zqnlistd: %1").arg(QString(message).replace(QLatin1Char('\n'), QLatin1Char(' '))),
             Priority::Error);
-    });
+    };
+    QObject::connect(&controller, &zqn::app::MonitorController::errorRaised, &app, sayError);
+    QObject::connect(&controller, &zqn::app::MonitorController::webFailed, &app, sayError);
     QObject::connect(&controller, &zqn::app::MonitorController::presentationRequested, &app, [&] {
         // A service that is not monitoring has nothing to do.
         if (controller.state() != zqn::app::MonitorController::State::Running) {

@@ -18,8 +18,10 @@ void DeviceNotices::clear()
 
 void DeviceNotices::deviceAppended(const QString& mac, const QString& ip)
 {
-    if (++appended_ == 1)
-        appendedText_ = QStringLiteral("新しい機器: %1 (%2)").arg(mac, ip);
+    if (++appended_ == 1) {
+        appendedMac_ = mac;
+        appendedIp_ = ip;
+    }
     gathered();
 }
 
@@ -39,10 +41,13 @@ void DeviceNotices::gathered()
 void DeviceNotices::flush()
 {
     QStringList lines;
-    if (appended_ == 1)
-        lines << appendedText_;
-    else if (appended_ > 1)
+    if (appended_ == 1) {
+        const QString maker = makerOf_ ? makerOf_(appendedMac_) : QString();
+        lines << (maker.isEmpty() ? QStringLiteral("新しい機器: %1 (%2)").arg(appendedMac_, appendedIp_)
+                                  : QStringLiteral("新しい機器: %1 (%2) %3").arg(appendedMac_, appendedIp_, maker));
+    } else if (appended_ > 1) {
         lines << QStringLiteral("新しい機器が %1 台見つかりました").arg(appended_);
+    }
     if (moved_ == 1)
         lines << movedText_;
     else if (moved_ > 1)

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+
 namespace zqn::app {
 
 // Gathers what a user asked to be told of (new devices, devices heard from another address) over
@@ -20,6 +22,9 @@ public:
     // Drops what was gathered and not yet told.
     void clear();
 
+    // Names a new device's maker in its notice; asked only when the notice is told.
+    void setMakerLookup(std::function<QString(const QString& mac)> lookup) { makerOf_ = std::move(lookup); }
+
     void deviceAppended(const QString& mac, const QString& ip);
     void deviceMoved(const QString& mac, const QString& oldIp, const QString& newIp);
 
@@ -32,7 +37,9 @@ private:
 
     QTimer window_;
     int appended_ = 0;
-    QString appendedText_; // the one device, while there is only one
+    QString appendedMac_; // the one device, while there is only one
+    QString appendedIp_;
+    std::function<QString(const QString& mac)> makerOf_;
     int moved_ = 0;
     QString movedText_;
 };

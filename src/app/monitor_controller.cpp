@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "app/web_front.h"
 #include "discovery/announcement.h"
 #include "report/device_address.h"
 #include "report/list_page.h"
@@ -38,14 +39,27 @@ private:
     text::LocalDateTime local_;
 };
 
+QString agoText(qint64 seconds)
+{
+    if (seconds < 60)
+        return QStringLiteral("%1秒前").arg(seconds);
+    if (seconds < 3600)
+        return QStringLiteral("%1分前").arg(seconds / 60);
+    if (seconds < 86400)
+        return QStringLiteral("%1時間前").arg(seconds / 3600);
+    return QStringLiteral("%1日前").arg(seconds / 86400);
+}
+
 } // namespace
 
 MonitorController::MonitorController(Options options, QObject* parent)
     : QObject(parent)
     , options_(std::move(options))
     , publisher_(settings_, devices_, [this] { return now(); })
+    , makers_(options_.makerFolder)
     , notices_(options_.noticeWindowMs)
 {
+    notices_.setMakerLookup([this](const QString& mac) { return makers_.makerOf(storage::toCp932(mac)); });
     if (!options_.clock)
         options_.clock = SystemClock();
     connect(&publisher_, &PagePublisher::due, this, &MonitorController::writePage);
@@ -59,6 +73,11 @@ MonitorController::MonitorController(Options options, QObject* parent)
 }
 
 MonitorController::~MonitorController() = default;
+
+quint16 MonitorController::webPort() const
+{
+    return web_ ? web_->port() : 0;
+}
 
 text::LocalDateTime MonitorController::now() const
 {
@@ -77,6 +96,12 @@ void MonitorController::startUp()
         settings_ = settings::parseSettings(**bytes);
     }
     devices_.setCapacity(static_cast<std::size_t>(settings_.maxDevices));
+
+    web_ = WebFront::open(*this, settings_.web, webProblem_);
+    if (!webProblem_.isEmpty()) {
+        setStatus(text::messages::kStopped); // now with the problem
+        emit webFailed(webProblem_);
+    }
 
     devices_.clear();
     if (const auto bytes = storage::readExistingFile(settings_.csvPath); !bytes) {
@@ -165,7 +190,7 @@ void MonitorController::openSettings()
         setState(State::SettingsOpen);
 }
 
-void MonitorController::applySettings(const settings::Settings& edited, const PanelFields& typed)
+void MonitorController::applySettings(const settings::Settings& edited)
 {
     if (state_ == State::Running || exiting_)
         return;
@@ -173,17 +198,16 @@ void MonitorController::applySettings(const settings::Settings& edited, const Pa
     settings::Settings applied = edited;
     applied.notifyNewDevices = settings_.notifyNewDevices;
     applied.maxDevices = settings_.maxDevices;
+    applied.web = settings_.web;
     settings_ = applied;
-    panelFields_ = typed;
     publisher_.rebuildBlocks();
     setState(State::Stopped);
 }
 
-void MonitorController::cancelSettings(const PanelFields& typed)
+void MonitorController::cancelSettings()
 {
     if (state_ != State::SettingsOpen)
         return;
-    panelFields_ = typed;
     setState(State::Stopped);
 }
 
@@ -207,7 +231,6 @@ bool MonitorController::shutDown()
 {
     if (exiting_)
         return true;
-    emit shuttingDown();
     exiting_ = true;
     deferredStartTimer_.stop();
     const bool lastWritten = state_ != State::Running || writeLastPage();
@@ -243,8 +266,10 @@ QString MonitorController::existingPagePath() const
 void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView fromIp)
 {
     auto mac = discovery::macTextOf(std::string_view(datagram.data(), static_cast<std::size_t>(datagram.size())));
-    if (!mac)
+    if (!mac) {
+        ++datagrams_.filtered;
         return;
+    }
     const text::LocalDateTime t = now();
     if (t != sightingTime_) {
         sightingTime_ = t;
@@ -255,10 +280,12 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
     sighting_.ip.assign(fromIp.data(), static_cast<std::size_t>(fromIp.size()));
     const auto result = devices_.record(sighting_);
     if (result.refused) {
+        ++datagrams_.refused;
         if (!refusedSinceTick_)
             noteRefusals();
         return;
     }
+    ++datagrams_.recorded;
     const int row = static_cast<int>(result.index);
     if (result.appended) {
         emit deviceAppended(row);
@@ -274,9 +301,9 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
 
 std::optional<discovery::DeviceLine> MonitorController::fieldsAt(int row) const
 {
-    if (row < 0 || static_cast<std::size_t>(row) >= devices_.count())
+    if (row < 0)
         return std::nullopt;
-    return discovery::DeviceLine::parse(devices_.line(static_cast<std::size_t>(row)));
+    return devices_.fields(static_cast<std::size_t>(row));
 }
 
 std::optional<MonitorController::Device> MonitorController::device(int row) const
@@ -299,18 +326,18 @@ QUrl MonitorController::deviceUrl(int row) const
     return url;
 }
 
-bool MonitorController::renameDevice(int row, const QString& name)
+MonitorController::Renamed MonitorController::renameDevice(int row, const QString& name)
 {
     if (row < 0 || static_cast<std::size_t>(row) >= devices_.count())
-        return false;
-    using Renamed = discovery::DeviceList::RenameResult;
+        return Renamed::notNameable;
+    using Result = discovery::DeviceList::RenameResult;
     const auto bytes = storage::toCp932Exactly(name);
-    const Renamed renamed = bytes ? devices_.rename(static_cast<std::size_t>(row), *bytes) : Renamed::badCharacter;
-    if (renamed != Renamed::renamed) {
-        emit errorRaised(renamed == Renamed::noNameField
+    const Result renamed = bytes ? devices_.rename(static_cast<std::size_t>(row), *bytes) : Result::badCharacter;
+    if (renamed != Result::renamed) {
+        emit errorRaised(renamed == Result::noNameField
                              ? QStringLiteral("この行には名前を付けられません。")
                              : QStringLiteral("名前「%1」は使えません。改行や Shift_JIS にない文字は名前にできません。").arg(name));
-        return false;
+        return renamed == Result::noNameField ? Renamed::notNameable : Renamed::badName;
     }
     emit deviceChanged(row);
 
@@ -318,9 +345,35 @@ bool MonitorController::renameDevice(int row, const QString& name)
     const report::WriteOutcome outcome = publisher_.publish();
     if (outcome.pageFailed || outcome.csvFailed) {
         emit errorRaised(storage::fromCp932(report::statusText(outcome)));
-        return false;
+        return Renamed::notSaved;
     }
-    return true;
+    return Renamed::saved;
+}
+
+bool MonitorController::canRename(int row) const
+{
+    return row >= 0 && devices_.canRename(static_cast<std::size_t>(row));
+}
+
+QString MonitorController::deviceToolTip(int row) const
+{
+    const auto fields = fieldsAt(row);
+    if (!fields)
+        return {};
+    QStringList lines;
+    if (const QString maker = makers_.makerOf(fields->mac); !maker.isEmpty())
+        lines << QStringLiteral("メーカー: %1").arg(maker);
+    const QDateTime heard(QDate::fromString(storage::fromCp932(fields->date), QStringLiteral("yyyy/MM/dd")),
+                          QTime::fromString(storage::fromCp932(fields->time), QStringLiteral("HH:mm:ss")));
+    if (heard.isValid()) {
+        const text::LocalDateTime t = now();
+        const QDateTime at(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second));
+        QString line = QStringLiteral("最終受信: %1").arg(heard.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+        if (const qint64 seconds = heard.secsTo(at); seconds >= 0)
+            line += QStringLiteral(" (%1)").arg(agoText(seconds));
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 bool MonitorController::writePage()
@@ -360,7 +413,11 @@ void MonitorController::setState(State state)
 void MonitorController::setStatus(std::string_view cp932Text, const QString& warning)
 {
     runStatus_ = storage::fromCp932(cp932Text);
-    statusText_ = warning.isEmpty() ? runStatus_ : runStatus_ + QLatin1Char(' ') + warning;
+    statusText_ = runStatus_;
+    for (const QString& extra : {warning, webProblem_}) {
+        if (!extra.isEmpty())
+            statusText_ += QLatin1Char(' ') + extra;
+    }
     emit statusTextChanged(statusText_);
 }
 

@@ -6,10 +6,13 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "app/device_notices.h"
+#include "app/maker_registry.h"
 #include "app/page_publisher.h"
 #include "app/panel_fields.h"
 #include "discovery/device_list.h"
@@ -19,6 +22,8 @@
 #include "text/stamp.h"
 
 namespace zqn::app {
+
+class WebFront;
 
 // The monitor itself, window or not: settings, device list, listener, page publisher, and
 // the whole life of the program from start-up to exit. Views present it and forward what the user
@@ -46,6 +51,8 @@ public:
         int noticeWindowMs = DeviceNotices::kDefaultWindowMs;
         // How often, at most, a full list says that it turns new devices away.
         int capWarningIntervalMs = 60'000;
+        // Where the IEEE registry's CSV files are (Debian's ieee-data).
+        QString makerFolder = MakerRegistry::defaultFolder();
     };
 
     explicit MonitorController(Options options, QObject* parent = nullptr);
@@ -61,12 +68,11 @@ public:
     void stop();
     void openSettings();
     // Takes the panel's fields into the record and rebuilds the page blocks.
-    void applySettings(const settings::Settings& edited, const PanelFields& typed);
-    void applySettings(const settings::Settings& edited) { applySettings(edited, panelFieldsFor(edited)); }
+    void applySettings(const settings::Settings& edited);
     // Leaves the record alone; the typed numbers are still what exit writes.
-    void cancelSettings(const PanelFields& typed);
-    void cancelSettings() { cancelSettings(panelFields()); }
-    // The settings panel's number fields as they stand. Exit writes these, not the record's.
+    void cancelSettings();
+    // The settings panel's number fields, told as they change. Exit writes these, not the
+    // record's.
     void setPanelFields(const PanelFields& typed) { panelFields_ = typed; }
     PanelFields panelFields() const;
 
@@ -104,8 +110,16 @@ public:
     // address.
     QUrl deviceUrl(int row) const;
     // Gives one device a new name, saves the CSV file and the page at once. A name that the
-    // files cannot carry is refused with errorRaised and changes nothing.
-    bool renameDevice(int row, const QString& name);
+    // files cannot carry, or a line that cannot take one, is refused with errorRaised and
+    // changes nothing; notSaved: renamed, but a file could not be written (errorRaised).
+    enum class Renamed { saved, badName, notNameable, notSaved };
+    Renamed renameDevice(int row, const QString& name);
+    // Whether the line at row is a device line that can take a name.
+    bool canRename(int row) const;
+
+    // What the user may want to know of a device beyond its line: its maker (from the IEEE
+    // registry, read at the first question) and when it was last heard, and how long ago.
+    QString deviceToolTip(int row) const;
 
     bool notifiesNewDevices() const { return settings_.notifyNewDevices; }
     void setNotifyNewDevices(bool on);
@@ -118,6 +132,16 @@ public:
     // Handles one datagram as the listener delivers it.
     void handleDatagram(QByteArrayView datagram, QByteArrayView fromIp);
 
+    // What became of the datagrams handed in, for the metrics.
+    struct DatagramCounts {
+        std::uint64_t recorded = 0;
+        std::uint64_t filtered = 0; // not an announcement
+        std::uint64_t refused = 0;  // a new device, and the list is full
+    };
+    const DatagramCounts& datagramCounts() const { return datagrams_; }
+    // The web endpoint's port, or 0 when WEB is off or it could not listen.
+    quint16 webPort() const;
+
 signals:
     void stateChanged(zqn::app::MonitorController::State state);
     void statusTextChanged(const QString& text);
@@ -128,13 +152,13 @@ signals:
     void errorRaised(const QString& message);
     // The deferred start is done: the window is to be shown, or kept in the tray.
     void presentationRequested(bool showWindow);
-    // Exit has begun: views hand in what they hold for it (the panel's typed numbers).
-    void shuttingDown();
     void finished();
     void noticeRaised(const QString& title, const QString& message);
     void notifyNewDevicesChanged(bool on);
     // New devices are being turned away: the list holds as many as it may.
     void capWarningRaised(const QString& warning);
+    // WEB asked for the web endpoint, and it cannot listen; the status keeps saying so too.
+    void webFailed(const QString& problem);
 
 private:
     // Returns false when a file could not be written (the status says which).
@@ -156,6 +180,7 @@ private:
     discovery::UdpListener listener_;
     PagePublisher publisher_;
     QTimer deferredStartTimer_;
+    MakerRegistry makers_;
     DeviceNotices notices_;
     discovery::Sighting sighting_; // reused: its date and time texts change once a second
     text::LocalDateTime sightingTime_;
@@ -167,6 +192,9 @@ private:
     QElapsedTimer capWarnedAt_;
     QString runStatus_;
     QString statusText_;
+    DatagramCounts datagrams_;
+    std::unique_ptr<WebFront> web_;
+    QString webProblem_;
 };
 
 } // namespace zqn::app

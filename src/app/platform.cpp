@@ -231,3 +231,60 @@ bool stderrIsJournalStream()
 } // namespace zqn::app
 
 #endif
+
+// Files served over HTTP by descriptor, and the broken pipes of readers that leave early.
+#ifdef Q_OS_UNIX
+
+#include <QFile>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zqn::app {
+
+std::optional<ReadableFile> openForServing(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    return ReadableFile{fd, static_cast<std::uint64_t>(status.st_size)};
+}
+
+void closeServable(const ReadableFile& file)
+{
+    ::close(file.descriptor);
+}
+
+bool ignoreBrokenPipes()
+{
+    return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+}
+
+} // namespace zqn::app
+
+#else
+
+namespace zqn::app {
+
+std::optional<ReadableFile> openForServing(const QString&)
+{
+    return std::nullopt;
+}
+
+void closeServable(const ReadableFile&) {}
+
+bool ignoreBrokenPipes()
+{
+    return false;
+}
+
+} // namespace zqn::app
+
+#endif

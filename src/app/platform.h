@@ -4,7 +4,9 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "storage/result.h"
 
@@ -42,5 +44,19 @@ void startServiceWatchdog(QObject* context);
 // True when stderr is the journal's stream for this program (JOURNAL_STREAM names it): a line
 // may then begin with its priority, such as "<3>" for an error.
 bool stderrIsJournalStream();
+
+// A regular file opened for reading, for the web endpoint, which then owns the descriptor.
+// Nothing where the file cannot be opened, or where files are not served by descriptor.
+struct ReadableFile {
+    int descriptor = -1;
+    std::uint64_t size = 0;
+};
+std::optional<ReadableFile> openForServing(const QString& path);
+// For a file that could not be handed on after all.
+void closeServable(const ReadableFile& file);
+
+// A reader that leaves early must not end the program with SIGPIPE. False where the signal is
+// not there to ignore.
+bool ignoreBrokenPipes();
 
 } // namespace zqn::app

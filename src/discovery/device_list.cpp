@@ -129,10 +129,10 @@ DeviceList::RenameResult DeviceList::rename(std::size_t index, std::string_view 
         return RenameResult::noSuchLine;
     if (cp932Name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
         return RenameResult::badCharacter;
-    std::string& line = lines_[index];
-    auto fields = DeviceLine::parse(text::readableLine(line));
-    if (!fields)
+    if (!canRename(index))
         return RenameResult::noNameField;
+    std::string& line = lines_[index];
+    auto fields = this->fields(index);
 
     const std::string_view name = cp932Name.substr(0, text::wholeCharacterPrefix(cp932Name, kNameLimit));
     const std::string oldKey(keyOf(line));
@@ -140,9 +140,6 @@ DeviceList::RenameResult DeviceList::rename(std::size_t index, std::string_view 
         // The whole rest of the line is the name, also beyond what the page shows.
         line.replace(static_cast<std::size_t>(fields->name.data() - line.data()), std::string::npos, name);
     } else {
-        // Only a comma the page splits at makes the new field a name it shows.
-        if (fields->ip.size() + fields->date.size() + fields->time.size() + 2 >= DeviceLine::kSplitBytes)
-            return RenameResult::noNameField;
         fields->name = name;
         fields->hasName = true;
         line = fields->text();
@@ -151,6 +148,22 @@ DeviceList::RenameResult DeviceList::rename(std::size_t index, std::string_view 
     if (keyOf(line) != oldKey)
         firstLineOfKey_.rebuild(lines_);
     return RenameResult::renamed;
+}
+
+bool DeviceList::canRename(std::size_t index) const
+{
+    const auto fields = this->fields(index);
+    // Without a name field, only a comma the page splits at makes a new one a name it shows.
+    return fields
+        && (fields->hasName
+            || fields->ip.size() + fields->date.size() + fields->time.size() + 2 < DeviceLine::kSplitBytes);
+}
+
+std::optional<DeviceLine> DeviceList::fields(std::size_t index) const
+{
+    if (index >= lines_.size())
+        return std::nullopt;
+    return DeviceLine::parse(text::readableLine(lines_[index]));
 }
 
 void DeviceList::clear()

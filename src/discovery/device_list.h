@@ -45,6 +45,13 @@ public:
     // fields as the list page shows them, unless it has no comma or those fields fill the bytes
     // the page splits. Nothing changes unless the result is renamed.
     RenameResult rename(std::size_t index, std::string_view cp932Name);
+    // Whether line index can take a name: rename would not answer noNameField or noSuchLine.
+    bool canRename(std::size_t index) const;
+
+    // The fields of line index as everything that shows or uses a device reads them: from the
+    // line's first 4,096 bytes, as a line is read back (DeviceLine::parse). Nothing for a line
+    // without a comma or beyond the list.
+    std::optional<DeviceLine> fields(std::size_t index) const;
 
     std::size_t capacity() const { return capacity_; }
     void setCapacity(std::size_t capacity) { capacity_ = capacity; }

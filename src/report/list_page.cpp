@@ -107,7 +107,7 @@ void appendRowBlock(std::string& out, const discovery::DeviceList& devices, std:
     const std::size_t count = devices.count();
     for (std::size_t i = 0; i < count; ++i) {
         // A line without a comma (a blank line in a hand-edited file, say) ends the listing.
-        const auto fields = discovery::DeviceLine::parse(text::readableLine(devices.line(i)));
+        const auto fields = devices.fields(i);
         if (!fields)
             break;
         appendDeviceRow(out, *fields, i, portSuffix);

@@ -226,6 +226,35 @@ std::optional<int> parseDecimal(std::string_view text)
     return value;
 }
 
+WebAddress parseWebAddress(std::string_view value)
+{
+    const auto bad = [](std::string problem) { return WebAddress{WebAddress::Kind::bad, {}, 0, std::move(problem)}; };
+    std::string_view host;
+    std::string_view port = value;
+    if (value.starts_with('[')) {
+        const auto close = value.find(']');
+        if (close == std::string_view::npos || value.substr(close + 1, 1) != ":")
+            return bad("expected [address]:port");
+        host = value.substr(1, close - 1);
+        port = value.substr(close + 2);
+    } else if (const auto colon = value.rfind(':'); colon != std::string_view::npos) {
+        host = value.substr(0, colon);
+        port = value.substr(colon + 1);
+        // An IPv6 address without brackets cannot be told from its port.
+        if (host.find(':') != std::string_view::npos)
+            return bad("an IPv6 address goes in brackets: [address]:port");
+    }
+    if (value.empty() || value == "0")
+        return {};
+    const bool digitsOnly = !port.empty() && std::all_of(port.begin(), port.end(), isAsciiDigit);
+    const auto number = digitsOnly ? parseDecimal(port) : std::nullopt;
+    if (!number || *number < 1 || *number > 0xFFFF)
+        return bad("the port must be a number from 1 to 65535");
+    if (host.empty() && port.data() != value.data())
+        return bad("the address before the port is empty");
+    return {WebAddress::Kind::listen, std::string(host), *number, {}};
+}
+
 Settings parseSettings(std::string_view iniBytes)
 {
     CSimpleIniA profile;
@@ -245,6 +274,7 @@ Settings parseSettings(std::string_view iniBytes)
     const int maxDevices = readInteger(profile, kSystem, "MAXDEV", defaults.maxDevices);
     settings.maxDevices =
         maxDevices >= kFewestMaxDevices && maxDevices <= kMostMaxDevices ? maxDevices : defaults.maxDevices;
+    settings.web = readText(profile, kSystem, "WEB", defaults.web);
     return settings;
 }
 
@@ -265,6 +295,8 @@ std::string writeSettings(std::string_view existingIniBytes, const Settings& set
         writeBoolean(profile, kSystem, "NOTIFY", settings.notifyNewDevices);
     if (hasKey(profile, kSystem, "MAXDEV"))
         writeInteger(profile, kSystem, "MAXDEV", settings.maxDevices);
+    if (hasKey(profile, kSystem, "WEB"))
+        writeValue(profile, kSystem, "WEB", settings.web);
     writeValue(profile, kData, "CSV", settings.csvPath);
     writeValue(profile, kData, "HTML", settings.htmlPath);
     writeValue(profile, kData, "MESS1", settings.heading);

@@ -15,6 +15,10 @@ constexpr bool isLeadByte(unsigned char b)
 // The longest prefix of at most maxBytes that does not end inside a double-byte character.
 std::size_t wholeCharacterPrefix(std::string_view text, std::size_t maxBytes);
 
+// True when the needle occurs in the text starting at a character of its own (never at the
+// second byte of a double-byte character), ASCII letters matching either case.
+bool containsFoldingAscii(std::string_view text, std::string_view needle);
+
 // What follows the last backslash or colon; a 0x5C that trails a lead byte is part of a character.
 std::string_view fileNamePart(std::string_view path);
 

@@ -4,6 +4,8 @@
 #include <QDBusMessage>
 #include <QVariantMap>
 
+#include "zqnlist_app_id.h"
+
 namespace zqn::ui {
 
 namespace {
@@ -31,8 +33,10 @@ bool DesktopNotices::show(const QString& title, const QString& message)
         return false;
     QDBusMessage notify = QDBusMessage::createMethodCall(kService, QStringLiteral("/org/freedesktop/Notifications"),
                                                          kService, QStringLiteral("Notify"));
-    notify << QStringLiteral("ZQN LIST") << 0u << QStringLiteral("zqnlist") << title << message << QStringList()
-           << QVariantMap() << kServerDefaultTimeout;
+    // The desktop entry lets the desktop name the program and find its icon.
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral(ZQN_APP_ID)}};
+    notify << QStringLiteral("ZQN LIST") << 0u << QStringLiteral(ZQN_APP_ID) << title << message << QStringList()
+           << hints << kServerDefaultTimeout;
     // Not waited for: the window must not stall on a slow service.
     return bus_.send(notify);
 }

@@ -45,11 +45,13 @@ int DeviceListModel::rowCount(const QModelIndex& parent) const
 
 QVariant DeviceListModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount_)
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() || index.row() >= rowCount_)
         return {};
     const auto row = static_cast<std::size_t>(index.row());
     if (row >= controller_.devices().count())
         return {};
+    if (role == Qt::ToolTipRole)
+        return controller_.deviceToolTip(index.row());
     return storage::fromCp932(controller_.devices().line(row));
 }
 
@@ -61,10 +63,17 @@ void DeviceListModel::refresh()
         rowCount_ = appendedUpTo_;
         endInsertRows();
     }
-    if (firstChanged_ >= 0) {
-        emit dataChanged(index(firstChanged_), index(lastChanged_), {Qt::DisplayRole});
-        firstChanged_ = lastChanged_ = -1;
+    std::sort(changedRows_.begin(), changedRows_.end());
+    for (std::size_t first = 0; first < changedRows_.size();) {
+        std::size_t last = first;
+        while (last + 1 < changedRows_.size() && changedRows_[last + 1] == changedRows_[last] + 1)
+            ++last;
+        emit dataChanged(index(changedRows_[first]), index(changedRows_[last]), {Qt::DisplayRole});
+        first = last + 1;
     }
+    for (const int row : changedRows_)
+        changedMark_[static_cast<std::size_t>(row)] = false;
+    changedRows_.clear();
     if (std::exchange(widthGrew_, false))
         emit widestLineGrew();
 }
@@ -94,8 +103,13 @@ void DeviceListModel::onDeviceChanged(int row)
     noteWidth(row);
     if (row < 0 || row >= rowCount_)
         return; // not shown yet: the coming insert shows its current text
-    firstChanged_ = firstChanged_ < 0 ? row : std::min(firstChanged_, row);
-    lastChanged_ = std::max(lastChanged_, row);
+    const auto at = static_cast<std::size_t>(row);
+    if (at >= changedMark_.size())
+        changedMark_.resize(static_cast<std::size_t>(rowCount_));
+    if (!changedMark_[at]) {
+        changedMark_[at] = true;
+        changedRows_.push_back(row);
+    }
     if (!refreshTimer_.isActive())
         refreshTimer_.start();
 }
@@ -105,7 +119,8 @@ void DeviceListModel::onDevicesReset()
     refreshTimer_.stop();
     beginResetModel();
     rowCount_ = appendedUpTo_ = static_cast<int>(controller_.devices().count());
-    firstChanged_ = lastChanged_ = -1;
+    changedRows_.clear();
+    changedMark_.clear();
     widestLine_ = widestOf(controller_.devices().lines());
     widthGrew_ = false;
     endResetModel();

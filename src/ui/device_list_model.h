@@ -3,6 +3,8 @@
 #include <QAbstractListModel>
 #include <QTimer>
 
+#include <vector>
+
 namespace zqn::app {
 class MonitorController;
 }
@@ -12,7 +14,8 @@ namespace zqn::ui {
 // The controller's device list as rows of text. The lines stay in the controller; the model
 // keeps only its own row count, so that the views hear of an append before they see the row.
 // Appends and renewals are gathered and passed on at most every refresh interval: a flood of
-// announcements then costs the view one layout per refresh instead of one per datagram.
+// announcements then costs the view one layout per refresh instead of one per datagram. Changed
+// rows are told as runs of neighbours, so that a filter looks again only at what changed.
 class DeviceListModel : public QAbstractListModel {
     Q_OBJECT
 
@@ -43,8 +46,8 @@ private:
     const app::MonitorController& controller_;
     int rowCount_ = 0;
     int appendedUpTo_ = 0; // rows the list holds, as far as appends have told
-    int firstChanged_ = -1;
-    int lastChanged_ = -1;
+    std::vector<int> changedRows_;  // since the last refresh, each once
+    std::vector<bool> changedMark_; // by row
     std::size_t widestLine_ = 0; // bytes
     bool widthGrew_ = false;
     QTimer refreshTimer_;

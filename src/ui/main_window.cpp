@@ -1,30 +1,27 @@
 #include "ui/main_window.h"
 
 #include <QAction>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
-#include <QInputDialog>
 #include <QLabel>
-#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
-#include <QStyledItemDelegate>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "ui/device_list_model.h"
+#include "ui/device_list_view.h"
 #include "ui/error_reporting.h"
 #include "ui/login_start.h"
 #include "ui/placement.h"
 #include "ui/settings_panel.h"
+#include "zqnlist_version.h"
 
 // A static library's resources are dropped by the linker unless something names them.
 static void initUiResources()
@@ -49,13 +46,6 @@ QPushButton* addButton(QWidget* parent, const char* name, QAction* action, const
     return button;
 }
 
-QAction* makeAction(QObject* parent, const char* name, const QString& text)
-{
-    auto* action = new QAction(text, parent);
-    action->setObjectName(QLatin1String(name));
-    return action;
-}
-
 QLabel* addWhitePanel(QWidget* parent, const char* name, int top)
 {
     auto* panel = place(new QLabel(parent), name, 208, top, 180, 16);
@@ -67,35 +57,6 @@ QLabel* addWhitePanel(QWidget* parent, const char* name, int top)
     panel->setPalette(colours);
     return panel;
 }
-
-// Every row as wide as the widest line: the view sizes one row for all of them, and a long line
-// must still be reachable with the horizontal scroll bar.
-class WidestLineDelegate : public QStyledItemDelegate {
-public:
-    WidestLineDelegate(const DeviceListModel& model, QObject* parent)
-        : QStyledItemDelegate(parent), model_(model)
-    {
-    }
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        const auto columns = static_cast<int>(std::min<std::size_t>(model_.widestLine(), 4096) + 2);
-        size.setWidth(std::max(size.width(), columns * option.fontMetrics.horizontalAdvance(QLatin1Char('0'))));
-        return size;
-    }
-
-private:
-    const DeviceListModel& model_;
-};
-
-// Device lines change in place and share one size, so a change needs only a repaint; QListView
-// would lay out every row again for each change, which a list of 65,536 devices cannot afford.
-// A line that grows the widest width is laid out through widestLineGrew.
-class DeviceListView : public QListView {
-protected:
-    void dataChanged(const QModelIndex&, const QModelIndex&, const QList<int>&) override { viewport()->update(); }
-};
 
 void addMenuSeparator(QMenu* menu, const char* name)
 {
@@ -113,7 +74,7 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     Q_UNUSED(resourcesReady);
 
     setObjectName(QStringLiteral("zqnlist01"));
-    setWindowTitle(QStringLiteral("ZQN LIST Version 1.01"));
+    setWindowTitle(QStringLiteral("ZQN LIST Version " ZQN_VERSION));
     setWindowIcon(QIcon(QStringLiteral(":/zqnlist/zqnlist.png")));
 
     QFont interfaceFont = font();
@@ -128,8 +89,9 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(createTopBar());
-    deviceView_ = createDeviceView();
-    column->addWidget(deviceView_, 1);
+    devicePane_ = new DeviceListPane(controller_, *model_);
+    deviceView_ = devicePane_->view();
+    column->addWidget(devicePane_, 1);
     settingsPanel_ = new SettingsPanel(central);
     settingsPanel_->hide();
     column->addWidget(settingsPanel_, 1);
@@ -145,24 +107,20 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
 
     connect(settingsPanel_, &SettingsPanel::applyRequested, this, &MainWindow::applySettings);
     connect(settingsPanel_, &SettingsPanel::cancelRequested, this, &MainWindow::cancelSettings);
+    // Exit writes what the number fields hold, also while the panel is open.
+    connect(settingsPanel_, &SettingsPanel::panelFieldsChanged, &controller_, &app::MonitorController::setPanelFields);
 
     createTrayIcon();
 
     openPageFile_ = [](const QString& nativePath) {
         QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(nativePath).absoluteFilePath()));
     };
-    openUrl_ = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    deviceView_->setUrlOpener([](const QUrl& url) { QDesktopServices::openUrl(url); });
     confirmExit_ = [this] {
         return QMessageBox::question(this, QStringLiteral("ZQN LIST"),
                                      QStringLiteral("終了して宜しいですか？"),
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
                == QMessageBox::Yes;
-    };
-    askName_ = [this](const QString& currentName) -> std::optional<QString> {
-        bool accepted = false;
-        const QString name = QInputDialog::getText(this, QStringLiteral("名前の変更"), QStringLiteral("新しい名前:"),
-                                                   QLineEdit::Normal, currentName, &accepted);
-        return accepted ? std::optional<QString>(name) : std::nullopt;
     };
     trayAvailable_ = &QSystemTrayIcon::isSystemTrayAvailable;
 
@@ -177,11 +135,6 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     connect(&controller_, &app::MonitorController::noticeRaised, this, [this](const QString& title, const QString& text) {
         if (!desktopNotices_.show(title, text) && trayReady())
             trayIcon_->showMessage(title, text, QSystemTrayIcon::Information);
-    });
-    connect(&controller_, &app::MonitorController::shuttingDown, this, [this] {
-        // Exit writes what the panel's number fields hold, also while it is still open.
-        if (controller_.state() == app::MonitorController::State::SettingsOpen)
-            controller_.setPanelFields(settingsPanel_->panelFields());
     });
     connect(&controller_, &app::MonitorController::finished, this, [this] {
         trayIcon_->hide();
@@ -251,73 +204,6 @@ QWidget* MainWindow::createTopBar()
     return bar;
 }
 
-QListView* MainWindow::createDeviceView()
-{
-    auto* view = new DeviceListView;
-    view->setObjectName(QStringLiteral("Memo1"));
-    view->setModel(model_);
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    // Sizing every row separately would make a list of 100,000 devices crawl.
-    view->setUniformItemSizes(true);
-    view->setWordWrap(false);
-    view->setTextElideMode(Qt::ElideNone);
-    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-
-    QPalette colours = view->palette();
-    colours.setColor(QPalette::Base, Qt::black);
-    colours.setColor(QPalette::Text, Qt::white);
-    view->setPalette(colours);
-
-    QFont listFont;
-    listFont.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic"),
-                          QFontDatabase::systemFont(QFontDatabase::FixedFont).family()});
-    listFont.setStyleHint(QFont::TypeWriter);
-    listFont.setFixedPitch(true);
-    listFont.setPixelSize(15);
-    view->setFont(listFont);
-    view->setItemDelegate(new WidestLineDelegate(*model_, view));
-    connect(model_, &DeviceListModel::widestLineGrew, view, &QListView::doItemsLayout);
-
-    auto* connectAction = makeAction(view, "ConnectDevice", QStringLiteral("接続"));
-    auto* copyMacAction = makeAction(view, "CopyMac", QStringLiteral("MACアドレスをコピー"));
-    auto* copyIpAction = makeAction(view, "CopyIp", QStringLiteral("IPアドレスをコピー"));
-    auto* copyLineAction = makeAction(view, "CopyLines", QStringLiteral("行をコピー"));
-    auto* renameAction = makeAction(view, "RenameDevice", QStringLiteral("名前の変更…"));
-    // Enter and Ctrl+C are taken before the view's own handling, which would copy only one line.
-    view->installEventFilter(this);
-
-    connect(connectAction, &QAction::triggered, this, [this] { openDevice(currentRow()); });
-    connect(copyMacAction, &QAction::triggered, this, [this] {
-        if (const auto device = controller_.device(currentRow()))
-            QGuiApplication::clipboard()->setText(device->mac);
-    });
-    connect(copyIpAction, &QAction::triggered, this, [this] {
-        if (const auto device = controller_.device(currentRow()))
-            QGuiApplication::clipboard()->setText(device->ip);
-    });
-    connect(copyLineAction, &QAction::triggered, this, &MainWindow::copyLines);
-    connect(renameAction, &QAction::triggered, this, [this] { renameDevice(currentRow()); });
-    connect(view, &QListView::doubleClicked, this, [this](const QModelIndex& index) { openDevice(index.row()); });
-
-    deviceMenu_ = new QMenu(view);
-    deviceMenu_->setObjectName(QStringLiteral("DeviceMenu"));
-    deviceMenu_->addActions({connectAction, copyMacAction, copyIpAction, copyLineAction});
-    deviceMenu_->addSeparator();
-    deviceMenu_->addAction(renameAction);
-    view->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(view, &QListView::customContextMenuRequested, this, [this, view](const QPoint& at) {
-        const QModelIndex index = view->indexAt(at);
-        if (!index.isValid())
-            return;
-        view->setCurrentIndex(index);
-        deviceMenu_->popup(view->viewport()->mapToGlobal(at));
-    });
-    return view;
-}
-
 void MainWindow::createTrayIcon()
 {
     popupMenu_ = new QMenu(this);
@@ -355,7 +241,7 @@ void MainWindow::setPageOpener(PageOpener opener)
 
 void MainWindow::setUrlOpener(UrlOpener opener)
 {
-    openUrl_ = std::move(opener);
+    deviceView_->setUrlOpener(std::move(opener));
 }
 
 void MainWindow::setExitConfirmer(ExitConfirmer confirmer)
@@ -365,7 +251,7 @@ void MainWindow::setExitConfirmer(ExitConfirmer confirmer)
 
 void MainWindow::setNameAsker(NameAsker asker)
 {
-    askName_ = std::move(asker);
+    deviceView_->setNameAsker(std::move(asker));
 }
 
 void MainWindow::setTrayAvailability(TrayAvailability availability)
@@ -380,7 +266,7 @@ void MainWindow::showState()
     settingsAction_->setEnabled(controller_.canOpenSettings());
 
     const bool editing = controller_.state() == app::MonitorController::State::SettingsOpen;
-    deviceView_->setVisible(!editing);
+    devicePane_->setVisible(!editing);
     settingsPanel_->setVisible(editing);
 }
 
@@ -429,12 +315,12 @@ void MainWindow::applySettings()
         showErrorMessage(QStringLiteral("%1に Shift_JIS で表せない文字があります。").arg(field));
         return;
     }
-    controller_.applySettings(settingsPanel_->editedSettings(), settingsPanel_->panelFields());
+    controller_.applySettings(settingsPanel_->editedSettings());
 }
 
 void MainWindow::cancelSettings()
 {
-    controller_.cancelSettings(settingsPanel_->panelFields());
+    controller_.cancelSettings();
 }
 
 void MainWindow::openPage()
@@ -451,22 +337,6 @@ void MainWindow::requestExit()
     if (confirmExit_ && !confirmExit_())
         return;
     controller_.shutDown();
-}
-
-bool MainWindow::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == deviceView_ && event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->matches(QKeySequence::Copy)) {
-            copyLines();
-            return true;
-        }
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier) {
-            openDevice(currentRow());
-            return true;
-        }
-    }
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -500,47 +370,6 @@ void MainWindow::onTrayActivated(QSystemTrayIcon::ActivationReason reason)
 {
     if (reason == QSystemTrayIcon::Trigger)
         showAction_->trigger();
-}
-
-QList<int> MainWindow::selectedRows() const
-{
-    QList<int> rows;
-    for (const QModelIndex& index : deviceView_->selectionModel()->selectedIndexes())
-        rows << index.row();
-    std::sort(rows.begin(), rows.end());
-    return rows;
-}
-
-int MainWindow::currentRow() const
-{
-    const QModelIndex current = deviceView_->currentIndex();
-    return current.isValid() ? current.row() : -1;
-}
-
-void MainWindow::openDevice(int row)
-{
-    const QUrl url = controller_.deviceUrl(row);
-    if (url.isValid() && openUrl_)
-        openUrl_(url);
-}
-
-void MainWindow::copyLines()
-{
-    QStringList lines;
-    for (const int row : selectedRows())
-        lines << model_->data(model_->index(row)).toString();
-    if (!lines.isEmpty())
-        QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
-}
-
-void MainWindow::renameDevice(int row)
-{
-    const auto device = controller_.device(row);
-    if (!device || !askName_)
-        return;
-    const auto name = askName_(device->name);
-    if (name && controller_.renameDevice(row, *name))
-        model_->refresh();
 }
 
 } // namespace zqn::ui

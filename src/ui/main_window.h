@@ -10,13 +10,14 @@
 
 class QAction;
 class QLabel;
-class QListView;
 class QMenu;
 class QPushButton;
 
 namespace zqn::ui {
 
 class DeviceListModel;
+class DeviceListPane;
+class DeviceListView;
 class SettingsPanel;
 
 // The monitor's window, tray icon and popup menu: a view of the controller. Each command is one
@@ -51,12 +52,10 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createActions();
     QWidget* createTopBar();
-    QListView* createDeviceView();
     void createTrayIcon();
 
     void showState();
@@ -73,13 +72,6 @@ private:
     void openPage();
     void requestExit();
 
-    // The device lines the user has selected, or the one under the context menu.
-    QList<int> selectedRows() const;
-    int currentRow() const;
-    void openDevice(int row);
-    void copyLines();
-    void renameDevice(int row);
-
     app::MonitorController& controller_;
     DeviceListModel* model_ = nullptr;
 
@@ -94,17 +86,15 @@ private:
 
     QLabel* updateTimePanel_ = nullptr;
     QLabel* statusPanel_ = nullptr;
-    QListView* deviceView_ = nullptr;
-    QMenu* deviceMenu_ = nullptr;
+    DeviceListPane* devicePane_ = nullptr;
+    DeviceListView* deviceView_ = nullptr;
     SettingsPanel* settingsPanel_ = nullptr;
 
     QSystemTrayIcon* trayIcon_ = nullptr;
     QMenu* popupMenu_ = nullptr;
 
     PageOpener openPageFile_;
-    UrlOpener openUrl_;
     ExitConfirmer confirmExit_;
-    NameAsker askName_;
     TrayAvailability trayAvailable_;
     DesktopNotices desktopNotices_;
 };

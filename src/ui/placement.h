@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAction>
 #include <QLabel>
 #include <QString>
 
@@ -22,6 +23,14 @@ inline QLabel* addLabel(QWidget* parent, const char* name, const QString& text, 
     label->move(left, top);
     label->adjustSize();
     return label;
+}
+
+// Actions, too, are found by their names.
+inline QAction* makeAction(QObject* parent, const char* name, const QString& text)
+{
+    auto* action = new QAction(text, parent);
+    action->setObjectName(QLatin1String(name));
+    return action;
 }
 
 } // namespace zqn::ui

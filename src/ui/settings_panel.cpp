@@ -11,6 +11,7 @@
 #include <QSpinBox>
 
 #include "storage/cp932_codec.h"
+#include "zqnlist_version.h"
 #include "ui/placement.h"
 
 namespace zqn::ui {
@@ -80,7 +81,7 @@ SettingsPanel::SettingsPanel(QWidget* parent)
     auto* cancelButton =
         place(new QPushButton(QStringLiteral("キャンセル"), group), "BitBtn8", 480, 288, 75, 25);
 
-    addLabel(group, "Label7", QStringLiteral("Version 1.01"), 8, 304);
+    addLabel(group, "Label7", QStringLiteral("Version " ZQN_VERSION), 8, 304);
 
     const QList<QWidget*> tabOrder{udpPortEdit_,  httpPortEdit_,  intervalSpin_, csvPathEdit_,
                                    csvButton,     htmlPathEdit_,  htmlButton,    autoStartBox_,
@@ -98,6 +99,10 @@ SettingsPanel::SettingsPanel(QWidget* parent)
     connect(htmlButton, &QPushButton::clicked, this, [this] {
         choosePath(htmlPathEdit_, QStringLiteral("zqnlist.htm"), QStringLiteral("htm"));
     });
+    const auto tellNumbers = [this] { emit panelFieldsChanged(panelFields()); };
+    connect(udpPortEdit_, &QLineEdit::textChanged, this, tellNumbers);
+    connect(httpPortEdit_, &QLineEdit::textChanged, this, tellNumbers);
+    connect(intervalSpin_, &QSpinBox::valueChanged, this, tellNumbers);
     connect(applyButton, &QPushButton::clicked, this, &SettingsPanel::applyRequested);
     connect(cancelButton, &QPushButton::clicked, this, &SettingsPanel::cancelRequested);
 }

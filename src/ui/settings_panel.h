@@ -14,8 +14,9 @@ class QSpinBox;
 
 namespace zqn::ui {
 
-// The fields that edit the settings record. It only holds what is typed; the window decides
-// when the record is read into it and when its contents become the record.
+// The fields that edit the settings record. It only holds what is typed and tells of its number
+// fields as they change; the window decides when the record is read into it and when its
+// contents become the record.
 class SettingsPanel : public QWidget {
     Q_OBJECT
 
@@ -42,6 +43,8 @@ public:
     void setSaveFileChooser(SaveFileChooser chooser);
 
 signals:
+    // The number fields changed, by typing or by being filled.
+    void panelFieldsChanged(const zqn::app::PanelFields& fields);
     void applyRequested();
     void cancelRequested();
 

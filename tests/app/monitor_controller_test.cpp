@@ -81,6 +81,12 @@ protected:
 
     QString iniPath() const { return dir.filePath("zqnlist.Ini"); }
     QByteArray csv() const { return readAll(dir.filePath("zqnlist.csv")); }
+    void writeFile(const QString& name, const QByteArray& bytes)
+    {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
 
     QTemporaryDir dir;
     QString previousDir;
@@ -392,7 +398,7 @@ TEST_F(Controller, RenameIsSavedAtOnceAndSurvivesStart)
     c->handleDatagram(announcement(0x81), "10.0.0.1");
     c->handleDatagram(announcement(0x82), "10.0.0.2");
 
-    ASSERT_TRUE(c->renameDevice(1, QStringLiteral("受付プリンタ")));
+    ASSERT_EQ(c->renameDevice(1, QStringLiteral("受付プリンタ")), MonitorController::Renamed::saved);
     const QByteArray saved = csv();
     EXPECT_TRUE(saved.endsWith(macOf(0x82) + ",10.0.0.2,2024/05/01,09:15:30,\x8E\xF3\x95\x74\x83\x76\x83\x8A\x83\x93\x83\x5E\r\n"))
         << saved.toStdString();
@@ -412,19 +418,79 @@ TEST_F(Controller, RenameRefusesWhatTheFileCannotCarry)
     c->handleDatagram(announcement(0x91), "10.0.0.1");
     const QString refused[] = {QStringLiteral("한국어"), QStringLiteral("two\nlines"), QString::fromUtf16(u"nul\0x", 5)};
     for (const QString& name : refused) {
-        EXPECT_FALSE(c->renameDevice(0, name)) << name.toStdString();
+        EXPECT_EQ(c->renameDevice(0, name), MonitorController::Renamed::badName) << name.toStdString();
         EXPECT_EQ(c->device(0)->name, QStringLiteral("noname"));
     }
     EXPECT_EQ(errors->count(), 3);
     EXPECT_FALSE(QFile::exists(dir.filePath("zqnlist.csv"))) << "nothing is saved for a refused name";
 }
 
+// A line the page does not list, because its first comma lies beyond the 4,096 bytes a line is
+// read with, is no device to open, copy or rename either.
+TEST_F(Controller, ALineWhoseFirstCommaIsBeyondTheReadableBytesIsNoDevice)
+{
+    writeIni();
+    writeFile("zqnlist.csv", QByteArray(5000, 'A') + ",10.0.0.9,2024/05/01,09:15:30,far\r\n" + macOf(1)
+                                 + ",10.0.0.1,2024/05/01,09:15:30,near\r\n");
+    auto c = makeController();
+    ASSERT_EQ(c->devices().count(), 2u);
+    EXPECT_FALSE(c->device(0).has_value());
+    EXPECT_TRUE(c->deviceUrl(0).isEmpty());
+    EXPECT_FALSE(c->canRename(0));
+    EXPECT_EQ(c->device(1)->name, QStringLiteral("near"));
+    EXPECT_EQ(c->deviceUrl(1), QUrl(QStringLiteral("http://10.0.0.1")));
+}
+
+struct ToolTipCase {
+    const char* name;
+    const char* folder; // of the registry, below the test's folder
+    QByteArray line;
+    const char* toolTip;
+};
+
+void PrintTo(const ToolTipCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class ToolTip : public Controller, public testing::WithParamInterface<ToolTipCase> {};
+
+// The clock stands at 2024/05/01 09:15:30.
+TEST_P(ToolTip, NamesTheMakerAndWhenTheDeviceWasLastHeard)
+{
+    writeIni();
+    writeFile("oui.csv", "MA-L,02C3D7,Test Maker,x\n");
+    writeFile("zqnlist.csv", GetParam().line + "\r\n");
+    auto c = makeController([this](MonitorController::Options& options) {
+        options.makerFolder = dir.filePath(QLatin1String(GetParam().folder));
+    });
+    EXPECT_EQ(c->deviceToolTip(0), QString::fromUtf8(GetParam().toolTip));
+    EXPECT_EQ(errors->count(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ToolTip,
+    testing::Values(
+        ToolTipCase{"minutes", ".", macOf(1) + ",10.0.0.1,2024/05/01,09:12:30,a",
+                    "メーカー: Test Maker\n最終受信: 2024/05/01 09:12:30 (3分前)"},
+        ToolTipCase{"days", ".", macOf(1) + ",10.0.0.1,2024/04/28,10:00:00,a",
+                    "メーカー: Test Maker\n最終受信: 2024/04/28 10:00:00 (2日前)"},
+        ToolTipCase{"no_registry", "none", macOf(1) + ",10.0.0.1,2024/05/01,09:15:00,a", "最終受信: 2024/05/01 09:15:00 (30秒前)"},
+        ToolTipCase{"later_than_the_clock", ".", "0A:00:00:00:00:01,10.0.0.1,2024/05/02,09:00:00,a",
+                    "最終受信: 2024/05/02 09:00:00"},
+        ToolTipCase{"no_time", ".", macOf(1) + ",10.0.0.1", "メーカー: Test Maker"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 class Notices : public Controller {
 protected:
     std::unique_ptr<MonitorController> makeNotifying(bool on)
     {
         writeIni(on ? QStringLiteral("NOTIFY=1\r\n") : QString());
-        auto c = makeController([](MonitorController::Options& options) { options.noticeWindowMs = 30; });
+        writeFile("oui.csv", "Registry,Assignment,Organization Name,Organization Address\nMA-L,02C3D7,Test Maker,x\n");
+        auto c = makeController([this](MonitorController::Options& options) {
+            options.noticeWindowMs = 30;
+            options.makerFolder = dir.path();
+        });
         notices = std::make_unique<QSignalSpy>(c.get(), &MonitorController::noticeRaised);
         return c;
     }
@@ -437,7 +503,7 @@ TEST_F(Notices, OneDeviceByNameSeveralByCountAndAMoveByItsAddresses)
     auto c = makeNotifying(true);
     c->handleDatagram(announcement(0xA1), "10.0.0.1");
     ASSERT_EVENTUALLY(notices->count() == 1);
-    EXPECT_EQ(lastNotice(), QStringLiteral("新しい機器: %1 (10.0.0.1)").arg(QLatin1String(macOf(0xA1))));
+    EXPECT_EQ(lastNotice(), QStringLiteral("新しい機器: %1 (10.0.0.1) Test Maker").arg(QLatin1String(macOf(0xA1))));
 
     for (quint32 tail = 0xA2; tail <= 0xA4; ++tail)
         c->handleDatagram(announcement(tail), "10.0.0.2");

@@ -258,6 +258,7 @@ TEST_P(Rename, ReplacesOnlyTheNameField)
 {
     DeviceList list;
     list.load("first line\r\n" + GetParam().stored + "\r\nlast line");
+    EXPECT_EQ(list.canRename(1), GetParam().result != DeviceList::RenameResult::noNameField) << "the menu item would disagree";
     EXPECT_EQ(list.rename(1, GetParam().newName), GetParam().result);
     EXPECT_EQ(list.lines(), (text::Lines{"first line", GetParam().renamed, "last line"}));
     EXPECT_EQ(list.text(), "first line\r\n" + GetParam().renamed + "\r\nlast line");
@@ -279,6 +280,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The page shows "u,v" as MAC u and time v: the name needs the empty fields between.
         RenameCase{"two_fields_padded_as_the_page_reads_them", "u,v", "n", renamed, "u,,,v,n"},
         RenameCase{"line_without_comma_refused", kMac, "n", noNameField, kMac},
+        // The page reads a line's first 4,096 bytes and finds no comma there: no device to name.
+        RenameCase{"first_comma_beyond_the_readable_bytes_refused", std::string(5000, 'm') + ",10.0.0.1,d,t,n", "x",
+                   noNameField, std::string(5000, 'm') + ",10.0.0.1,d,t,n"},
         RenameCase{"fields_filling_the_split_bytes_refused", "u,v," + std::string(253, 't'), "n", noNameField,
                    "u,v," + std::string(253, 't')},
         RenameCase{"carriage_return_refused", kFields + ",old", "a\rb", badCharacter, kFields + ",old"},

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The list page as a person sees it in headless Chromium, written by a real monitor process.
 
-Usage: browser_test.py --monitor <zqnlist> --announce <zqn-announce>
+Usage: browser_test.py --monitor <zqnlist> --announce <zqn-announce> --service <zqnlistd>
 Exits 77 when Chromium, chromedriver or selenium are not installed.
 """
 
@@ -16,8 +16,9 @@ import subprocess
 import sys
 import tempfile
 import threading
-import time
 import unittest
+
+from web_service import Service, announcement, free_port, wait_for
 
 CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
@@ -42,24 +43,6 @@ def missing_browser_parts():
     except ImportError:
         missing.append("python3-selenium")
     return missing
-
-
-def free_udp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def wait_for(condition, timeout, interval=0.2):
-    """Polls until condition() gives a true value and returns it; None when the time is up."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            return None
-        time.sleep(interval)
 
 
 class DeviceWebServer:
@@ -110,7 +93,7 @@ class Monitor:
 
     def __init__(self, folder, http_port):
         self.folder = folder
-        self.udp_port = free_udp_port()
+        self.udp_port = free_port(socket.SOCK_DGRAM)
         executable = os.path.join(folder, "zqnlist")
         shutil.copy2(config.monitor, executable)
         with open(os.path.join(folder, "zqnlist.Ini"), "wb") as ini:
@@ -419,6 +402,39 @@ class ListPageInBrowser(unittest.TestCase):
         self.assertEqual(later["refresh"], str(SAVE_INTERVAL))
 
 
+class ServicePageOverHttp(unittest.TestCase):
+    """The page of a running service, reached through its web endpoint as a browser on the LAN would."""
+
+    def test_page_shows_the_devices(self):
+        service = Service(config.service, save_interval=SAVE_INTERVAL,
+                          data=b"CSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\nMESS1=" + HEADING.encode("cp932") + b"\r\n")
+        folder = tempfile.mkdtemp(prefix="zqn-browser-")
+        driver = browser = None
+        try:
+            macs = [bytes.fromhex("02C3D70000%02X" % i) for i in (0x21, 0x22)]
+            for mac in macs:
+                service.send(announcement(mac))
+            self.assertTrue(wait_for(lambda: all(m in service.read("zqnlist.htm") for m in
+                                             (b"02:C3:D7:00:00:21", b"02:C3:D7:00:00:22")), 30))
+            driver, browser = start_browser(folder)
+            driver.get("http://127.0.0.1:%d/" % service.web_port)
+            page = wait_for(lambda: driver.execute_script(SNAPSHOT_JS), 30)
+            self.assertIsNotNone(page, "the page never loaded over HTTP")
+            self.assertEqual(page["charset"], "Shift_JIS")
+            self.assertEqual(page["heading"].strip(), HEADING)
+            self.assertEqual([row[2] for row in page["rows"][2:-1]], ["02:C3:D7:00:00:21", "02:C3:D7:00:00:22"])
+        finally:
+            if driver is not None:
+                try:
+                    driver.quit()
+                except Exception:
+                    pass
+            if browser is not None:
+                end_process_group(getattr(browser, "process", None))
+            shutil.rmtree(folder, ignore_errors=True)
+            self.assertEqual(service.stop(), 0)
+
+
 class CountingResult(unittest.TextTestResult):
     """Counts tests, not checks: a test with several failed sub-tests fails once."""
 
@@ -449,6 +465,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--monitor", required=True, help="the zqnlist executable")
     parser.add_argument("--announce", required=True, help="the zqn-announce device simulator")
+    parser.add_argument("--service", required=True, help="the zqnlistd executable")
     parser.parse_args(namespace=config)
 
     missing = missing_browser_parts()
@@ -461,7 +478,8 @@ def main():
 
     # A test runner that gives up on us sends SIGTERM; the browser and the monitor must not outlive it.
     signal.signal(signal.SIGTERM, interrupt)
-    suite = unittest.defaultTestLoader.loadTestsFromTestCase(ListPageInBrowser)
+    suite = unittest.TestSuite(unittest.defaultTestLoader.loadTestsFromTestCase(case)
+                               for case in (ListPageInBrowser, ServicePageOverHttp))
     try:
         result = unittest.TextTestRunner(verbosity=2, resultclass=CountingResult).run(suite)
     finally:

@@ -112,7 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"max_devices_highest", "[SYSTEM]\r\nMAXDEV=1000000\r\n", Settings{.maxDevices = 1'000'000}},
         ReadCase{"max_devices_zero_gives_default", "[SYSTEM]\r\nMAXDEV=0\r\n", Settings{}},
         ReadCase{"max_devices_above_range_gives_default", "[SYSTEM]\r\nMAXDEV=1000001\r\n", Settings{}},
-        ReadCase{"max_devices_unreadable_gives_default", "[SYSTEM]\r\nMAXDEV=many\r\n", Settings{}}),
+        ReadCase{"max_devices_unreadable_gives_default", "[SYSTEM]\r\nMAXDEV=many\r\n", Settings{}},
+        ReadCase{"web_as_written", "[SYSTEM]\r\nWEB=[::1]:5080\r\n", Settings{.web = "[::1]:5080"}}),
     caseName<ReadCase>);
 
 struct LaterKeyCase {
@@ -142,8 +143,51 @@ INSTANTIATE_TEST_SUITE_P(
         LaterKeyCase{"max_devices_not_added", "[SYSTEM]\r\nPORT=1\r\n", Settings{.maxDevices = 2000}, "PORT=5000",
                      "MAXDEV"},
         LaterKeyCase{"max_devices_written_when_there", "[system]\r\nmaxdev=oops\r\n", Settings{.maxDevices = 2000},
-                     "MAXDEV=2000\r\n", "oops"}),
+                     "MAXDEV=2000\r\n", "oops"},
+        LaterKeyCase{"web_not_added", "[SYSTEM]\r\nPORT=1\r\n", Settings{.web = "5080"}, "PORT=5000", "WEB"},
+        LaterKeyCase{"web_kept_when_there", "[SYSTEM]\r\nWEB=5080\r\n", Settings{.web = "[::1]:80"},
+                     "WEB=[::1]:80\r\n", "5080"}),
     caseName<LaterKeyCase>);
+
+struct WebAddressCase {
+    const char* name;
+    std::string_view value;
+    WebAddress::Kind kind;
+    std::string host;
+    int port;
+};
+
+class ParseWebAddress : public testing::TestWithParam<WebAddressCase> {};
+
+TEST_P(ParseWebAddress, OffListenOrBadWithAReason)
+{
+    const WebAddress address = parseWebAddress(GetParam().value);
+    EXPECT_EQ(address.kind, GetParam().kind);
+    EXPECT_EQ(address.host, GetParam().host);
+    EXPECT_EQ(address.port, GetParam().port);
+    EXPECT_EQ(address.problem.empty(), GetParam().kind != WebAddress::Kind::bad);
+}
+
+using Kind = WebAddress::Kind;
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParseWebAddress,
+    testing::Values(WebAddressCase{"empty_is_off", "", Kind::off, "", 0},
+                    WebAddressCase{"zero_is_off", "0", Kind::off, "", 0},
+                    WebAddressCase{"port_alone_every_address", "5080", Kind::listen, "", 5080},
+                    WebAddressCase{"ipv4_and_port", "127.0.0.1:5080", Kind::listen, "127.0.0.1", 5080},
+                    WebAddressCase{"ipv6_in_brackets", "[::1]:65535", Kind::listen, "::1", 65535},
+                    WebAddressCase{"lowest_port", "1", Kind::listen, "", 1},
+                    WebAddressCase{"port_above_range", "65536", Kind::bad, "", 0},
+                    WebAddressCase{"host_with_port_zero", "127.0.0.1:0", Kind::bad, "", 0},
+                    WebAddressCase{"signed_port", "+80", Kind::bad, "", 0},
+                    WebAddressCase{"not_a_number", "web", Kind::bad, "", 0},
+                    WebAddressCase{"host_without_port", "127.0.0.1:", Kind::bad, "", 0},
+                    WebAddressCase{"colon_without_host", ":5080", Kind::bad, "", 0},
+                    WebAddressCase{"empty_brackets", "[]:5080", Kind::bad, "", 0},
+                    WebAddressCase{"ipv6_without_brackets", "::1:5080", Kind::bad, "", 0},
+                    WebAddressCase{"bracket_not_closed", "[::1:5080", Kind::bad, "", 0},
+                    WebAddressCase{"bracket_without_port", "[::1]5080", Kind::bad, "", 0}),
+    caseName<WebAddressCase>);
 
 struct BooleanCase {
     const char* name;

@@ -56,5 +56,34 @@ INSTANTIATE_TEST_SUITE_P(
                     CutCase{"lead_byte_range_e0", "\xE0\x40\xE0\x40", 3, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct FindCase {
+    const char* name;
+    std::string text;
+    std::string needle;
+    bool found;
+};
+
+class ContainsFoldingAscii : public testing::TestWithParam<FindCase> {};
+
+TEST_P(ContainsFoldingAscii, MatchesWholeCharactersAndAsciiInEitherCase)
+{
+    EXPECT_EQ(containsFoldingAscii(GetParam().text, GetParam().needle), GetParam().found);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ContainsFoldingAscii,
+    testing::Values(FindCase{"empty_needle_matches", "abc", "", true},
+                    FindCase{"other_letters", "Printer", "printex", false},
+                    FindCase{"ascii_either_case_found", "0A:1B:2C,Printer", "1b:2c,pRINTER", true},
+                    FindCase{"japanese_name", "x,\x8E\xF3\x95\x74", "\x95\x74", true}, // 付 in 受付
+                    // ソ is 83 5C: its trail byte is no backslash.
+                    FindCase{"trail_byte_is_no_character", "\x83\x5C", "\\", false},
+                    // ア (83 41) and ャ (83 61) differ only in a trail byte that looks like a letter.
+                    FindCase{"trail_byte_not_folded", "\x83\x61", "\x83\x41", false},
+                    // 83 41 83 41: the match must not start at the first trail byte.
+                    FindCase{"no_match_across_characters", "\x83\x41\x83\x41", "\x41\x83", false},
+                    FindCase{"needle_longer_than_text", "ab", "abc", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace
 } // namespace zqn::text

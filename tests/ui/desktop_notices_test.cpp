@@ -1,11 +1,9 @@
 #include "ui/desktop_notices.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QStringList>
 #include <QVariantMap>
 
 #include <gtest/gtest.h>
@@ -34,53 +32,40 @@ signals:
     void notified();
 };
 
-// A session bus of the test's own, so that no desktop's notices are touched.
-class PrivateBus : public testing::Test {
+class DesktopNoticesTest : public testing::TestWithParam<bool> {
 protected:
-    void SetUp() override
-    {
-        if (!QFileInfo(QStringLiteral("/usr/bin/dbus-daemon")).isExecutable())
-            GTEST_SKIP() << "dbus-daemon is not installed (package dbus-daemon)";
-        daemon.start(QStringLiteral("/usr/bin/dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
-        ASSERT_TRUE(daemon.waitForStarted());
-        while (!daemon.canReadLine())
-            ASSERT_TRUE(daemon.waitForReadyRead()) << "dbus-daemon gave no address";
-        address = QString::fromUtf8(daemon.readLine().trimmed());
-    }
-
     void TearDown() override
     {
         QDBusConnection::disconnectFromBus(QStringLiteral("server"));
         QDBusConnection::disconnectFromBus(QStringLiteral("client"));
-        if (daemon.state() != QProcess::NotRunning) {
-            daemon.kill();
-            daemon.waitForFinished();
-        }
+        daemon.kill();
+        daemon.waitForFinished();
     }
-
-    QDBusConnection connect(const QString& name) const { return QDBusConnection::connectToBus(address, name); }
-
     QProcess daemon;
-    QString address;
 };
 
-class DesktopNoticesTest : public PrivateBus, public testing::WithParamInterface<bool> {};
-
-// With the service the notice goes to it; without one the caller is told to use the tray.
+// A session bus of the test's own: with the service the notice goes to it; without one the
+// caller is told to use the tray.
 TEST_P(DesktopNoticesTest, GoToTheServiceWhereThereIsOne)
 {
+    if (!QFileInfo(QStringLiteral("/usr/bin/dbus-daemon")).isExecutable())
+        GTEST_SKIP() << "dbus-daemon is not installed (package dbus-daemon)";
+    daemon.start(QStringLiteral("/usr/bin/dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+    while (!daemon.canReadLine())
+        ASSERT_TRUE(daemon.waitForReadyRead()) << "dbus-daemon gave no address";
+    const QString address = QString::fromUtf8(daemon.readLine().trimmed());
+
     const bool serviceThere = GetParam();
     NotificationServer server;
-    QDBusConnection serverBus = connect(QStringLiteral("server"));
-    ASSERT_TRUE(serverBus.isConnected());
+    QSignalSpy notified(&server, &NotificationServer::notified);
+    QDBusConnection serverBus = QDBusConnection::connectToBus(address, QStringLiteral("server"));
     if (serviceThere) {
         ASSERT_TRUE(serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
                                              QDBusConnection::ExportAllSlots));
         ASSERT_TRUE(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
     }
-    QSignalSpy notified(&server, &NotificationServer::notified);
 
-    DesktopNotices notices(connect(QStringLiteral("client")));
+    DesktopNotices notices(QDBusConnection::connectToBus(address, QStringLiteral("client")));
     EXPECT_EQ(notices.show(QStringLiteral("ZQN LIST"), QStringLiteral("新しい機器: 0A:00:00:00:00:01 (10.0.0.1)")),
               serviceThere);
 

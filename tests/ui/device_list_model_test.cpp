@@ -16,7 +16,7 @@ using zqn::test::announcement;
 // The list view's model, as the user sees the device list.
 class DeviceListModelTest : public WindowFixture {
 protected:
-    QAbstractItemModel* model() { return find<QListView>("Memo1")->model(); }
+    QAbstractItemModel* model() { return window->findChild<DeviceListModel*>(); }
     QString row(int index) { return model()->index(index, 0).data().toString(); }
     void hear(quint8 lastOctet, const char* fromIp)
     {

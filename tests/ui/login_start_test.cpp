@@ -65,40 +65,24 @@ TEST_F(LoginStartTest, AFolderThatCannotBeMadeIsReportedWithItsPath)
     EXPECT_FALSE(launchesAtLogin());
 }
 
-struct ExecCase {
+struct EntryCase {
     const char* name;
     const char* program;
     const char* execLine;
-};
-
-class ExecLine : public testing::TestWithParam<ExecCase> {};
-
-// Quoted for the command line, then escaped as a string value: a backslash in the path is four.
-TEST_P(ExecLine, RunsExactlyTheProgramPath)
-{
-    const QByteArray entry = loginStartEntry(QString::fromUtf8(GetParam().program), QStringLiteral("/tmp"));
-    EXPECT_TRUE(entry.contains(QByteArray("\nExec=") + GetParam().execLine + "\n")) << entry.toStdString();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, ExecLine,
-    testing::Values(ExecCase{"Reserved", R"(/my tools/a"b$c`d\e%f/zqnlist)", R"("/my tools/a\\"b\\$c\\`d\\\\e%%f/zqnlist")"},
-                    ExecCase{"LineBreak", "/a\nb/zqnlist", R"("/a\nb/zqnlist")"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-struct PathCase {
-    const char* name;
     const char* folder;
     const char* pathLine;
 };
 
-class PathLine : public testing::TestWithParam<PathCase> {};
+class EntryLines : public testing::TestWithParam<EntryCase> {};
 
-// The folder comes back exactly from the string escapes, and the entry stays valid.
-TEST_P(PathLine, CarriesTheWorkingFolderExactly)
+// The program is quoted for the command line, then escaped as a string value (a backslash in its
+// path is four); the folder is escaped as a string value. The entry stays valid.
+TEST_P(EntryLines, RunExactlyTheProgramInTheWorkingFolder)
 {
-    const QByteArray entry = loginStartEntry(QStringLiteral("/usr/bin/zqnlist"), QString::fromUtf8(GetParam().folder));
-    EXPECT_TRUE(entry.contains(QByteArray("\nPath=") + GetParam().pathLine + "\n")) << entry.toStdString();
+    const EntryCase& c = GetParam();
+    const QByteArray entry = loginStartEntry(QString::fromUtf8(c.program), QString::fromUtf8(c.folder));
+    EXPECT_TRUE(entry.contains(QByteArray("\nExec=") + c.execLine + "\n")) << entry.toStdString();
+    EXPECT_TRUE(entry.contains(QByteArray("\nPath=") + c.pathLine + "\n")) << entry.toStdString();
 
     if (!QFileInfo(QStringLiteral("/usr/bin/desktop-file-validate")).isExecutable())
         GTEST_SKIP() << "desktop-file-validate is not installed (package desktop-file-utils)";
@@ -115,10 +99,13 @@ TEST_P(PathLine, CarriesTheWorkingFolderExactly)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Folders, PathLine,
-    testing::Values(PathCase{"Japanese", "/home/ユーザー/監視", "/home/ユーザー/監視"},
-                    PathCase{"SpaceBackslashPercent", R"(/my data\x%1)", R"(/my data\\x%1)"},
-                    PathCase{"LeadingSpaceAndBreaks", " a\tb\nc", R"(\sa\tb\nc)"}),
+    Paths, EntryLines,
+    testing::Values(EntryCase{"Reserved", R"(/my tools/a"b$c`d\e%f/zqnlist)", R"("/my tools/a\\"b\\$c\\`d\\\\e%%f/zqnlist")",
+                              R"(/my data\x%1)", R"(/my data\\x%1)"},
+                    EntryCase{"Japanese", "/home/ユーザー/zqnlist", R"("/home/ユーザー/zqnlist")", "/home/ユーザー/監視",
+                              "/home/ユーザー/監視"},
+                    EntryCase{"LeadingSpaceAndBreaks", "/a\nb/zqnlist", R"("/a\nb/zqnlist")", " a\tb\nc",
+                              R"(\sa\tb\nc)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1,6 +1,4 @@
 #include <QAction>
-#include <QClipboard>
-#include <QScrollBar>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -173,6 +171,7 @@ struct CloseCase {
     const char* name;
     bool trayAvailable;
     bool settingsOpen;
+    bool askTheSystem = false;
 };
 
 void PrintTo(const CloseCase& c, std::ostream* out)
@@ -186,6 +185,7 @@ TEST_P(CloseBox, PutsTheWindowAwayAndCancelsAnOpenPanel)
 {
     const CloseCase& c = GetParam();
     trayAvailable = c.trayAvailable;
+    askTheSystemForATray = c.askTheSystem;
     build();
     window->show();
     if (c.settingsOpen) {
@@ -214,7 +214,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, CloseBox,
                          ::testing::Values(CloseCase{"WithTray", true, false},
                                            CloseCase{"WithoutTray", false, false},
                                            CloseCase{"WithTraySettingsOpen", true, true},
-                                           CloseCase{"WithoutTraySettingsOpen", false, true}),
+                                           CloseCase{"WithoutTraySettingsOpen", false, true},
+                                           CloseCase{"OffscreenHasNoTray", false, false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A tray host that appears after start-up: the close box hides again, and the icon is there to
@@ -404,50 +405,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, OpenPage,
                                            PageCase{"NotYetWritten", nullptr, false, false},
                                            PageCase{"EmptyPath", "", true, false}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-
-// The list as people use it: long lines scroll, lines copy, a line opens its device and takes a
-// new name.
-TEST_F(MainWindowTest, DeviceLinesCanBeScrolledCopiedOpenedAndRenamed)
-{
-    writeFile(QStringLiteral("zqnlist.csv"), "02:00:00:00:00:01,10.0.0.1,2024/05/01,09:15:30,a\r\n"
-                                             "02:00:00:00:00:02,10.0.0.2,2024/05/01,09:15:30,b\r\n");
-    build();
-    QList<QUrl> openedUrls;
-    window->setUrlOpener([&](const QUrl& url) { openedUrls << url; });
-    window->setNameAsker([](const QString& current) -> std::optional<QString> {
-        EXPECT_EQ(current, QStringLiteral("b"));
-        return QString(200, QLatin1Char('x'));
-    });
-    window->show();
-    auto* view = find<QListView>("Memo1");
-    view->setFocus();
-    ASSERT_EQ(view->model()->rowCount(), 2);
-    ASSERT_EVENTUALLY(view->horizontalScrollBar()->maximum() == 0);
-
-    view->selectionModel()->select(QItemSelection(view->model()->index(0, 0), view->model()->index(1, 0)),
-                                   QItemSelectionModel::Select);
-    view->selectionModel()->setCurrentIndex(view->model()->index(1, 0), QItemSelectionModel::NoUpdate);
-    ASSERT_EQ(view->selectionModel()->selectedRows().size(), 2);
-    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "02:00:00:00:00:01,10.0.0.1,2024/05/01,09:15:30,a\n"
-                                                                  "02:00:00:00:00:02,10.0.0.2,2024/05/01,09:15:30,b");
-
-    QTest::keyClick(view, Qt::Key_Return);
-    emit view->doubleClicked(view->model()->index(0, 0)); // QTest's double click does not reach item views offscreen
-    EXPECT_EQ(QUrl::toStringList(openedUrls).join(u' ').toStdString(), "http://10.0.0.2 http://10.0.0.1");
-
-    view->setCurrentIndex(view->model()->index(1, 0));
-    find<QAction>("CopyMac")->trigger();
-    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "02:00:00:00:00:02");
-    find<QAction>("RenameDevice")->trigger();
-    EXPECT_TRUE(view->model()->index(1, 0).data().toString().endsWith(QString(200, QLatin1Char('x'))));
-    QFile saved(QStringLiteral("zqnlist.csv"));
-    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(saved.readAll().endsWith(QString(200, QLatin1Char('x')).toLatin1() + "\r\n"));
-    ASSERT_EVENTUALLY(view->horizontalScrollBar()->maximum() > 0);
-    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
-}
 
 
 TEST_F(MainWindowTest, LoginStartItemShowsAndTogglesTheAutostartEntry)

@@ -194,6 +194,21 @@ TEST_F(SettingsPanelTest, CancelKeepsTheRecordWhileTheFieldsKeepWhatWasTyped)
     EXPECT_EQ(find<QLineEdit>("Edit4")->text(), QStringLiteral("zqnlist.csv"));
 }
 
+// The panel tells its numbers as they change: exit finds them without asking the window.
+TEST_F(SettingsPanelTest, ExitWithThePanelOpenWritesTheTypedNumbers)
+{
+    build();
+    open();
+    type("Edit2", QStringLiteral("6100"));
+    type("UpDown1", QStringLiteral("300"));
+    ASSERT_TRUE(controller->shutDown());
+    QFile ini(dir.filePath(QStringLiteral("zqnlist.Ini")));
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    const QByteArray written = ini.readAll();
+    EXPECT_TRUE(written.contains("PORT=6100\r\n")) << written.toStdString();
+    EXPECT_TRUE(written.contains("LTIME=300\r\n")) << written.toStdString();
+}
+
 class FieldsBeforeOpening : public SettingsPanelTest,
                             public ::testing::WithParamInterface<Order> {};
 

@@ -61,7 +61,8 @@ protected:
         if (order == Order::StartUpFirst)
             controller->startUp();
         window = std::make_unique<MainWindow>(*controller);
-        window->setTrayAvailability([this] { return trayAvailable; });
+        if (!askTheSystemForATray)
+            window->setTrayAvailability([this] { return trayAvailable; });
         window->setExitConfirmer([this] {
             ++exitQuestions;
             return exitAnswer;
@@ -89,6 +90,7 @@ protected:
     QStringList errors;
     QStringList openedPages;
     bool trayAvailable = true;
+    bool askTheSystemForATray = false; // the offscreen platform has none
     bool exitAnswer = false;
     int exitQuestions = 0;
 };

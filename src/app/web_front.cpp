@@ -1,0 +1,88 @@
+#include "app/web_front.h"
+
+#include <QDateTime>
+
+#include "app/monitor_controller.h"
+#include "app/platform.h"
+#include "settings/settings.h"
+#include "storage/file_store.h"
+
+namespace zqn::app {
+
+namespace {
+
+// The file just written, or none (503) when it cannot be opened.
+void serveFile(web::Endpoint& endpoint, web::Endpoint::File file, const std::string& cp932Path)
+{
+    const auto opened = cp932Path.empty() ? std::nullopt : openForServing(storage::nativeName(cp932Path));
+    if (!opened)
+        endpoint.withdraw(file);
+    else if (!endpoint.serve(file, opened->descriptor, opened->size))
+        closeServable(*opened);
+}
+
+} // namespace
+
+WebFront::WebFront(const MonitorController& controller)
+    : controller_(controller)
+    , endpoint_([this] { return metrics(); })
+{
+    connect(&controller.publisher(), &PagePublisher::published, this, &WebFront::onPublished);
+}
+
+std::unique_ptr<WebFront> WebFront::open(const MonitorController& controller, const std::string& value,
+                                         QString& problem)
+{
+    const QString setting = QStringLiteral("WEB=%1").arg(QString::fromLatin1(value.data(), qsizetype(value.size())));
+    const settings::WebAddress address = settings::parseWebAddress(value);
+    if (address.kind == settings::WebAddress::Kind::off)
+        return nullptr;
+    if (address.kind == settings::WebAddress::Kind::bad) {
+        problem = QStringLiteral("%1 は使えません: %2").arg(setting, QString::fromStdString(address.problem));
+        return nullptr;
+    }
+    std::unique_ptr<WebFront> front(new WebFront(controller));
+    const QString failure = front->endpoint_.listen(QString::fromStdString(address.host),
+                                                    static_cast<quint16>(address.port), ignoreBrokenPipes(), {});
+    if (!failure.isEmpty()) {
+        problem = QStringLiteral("%1: ポート %2 を開けません: %3").arg(setting).arg(address.port).arg(failure);
+        return nullptr;
+    }
+    return front;
+}
+
+void WebFront::onPublished(const report::WriteOutcome& outcome)
+{
+    ++writes_;
+    pageFailures_ += outcome.pageFailed ? 1 : 0;
+    csvFailures_ += outcome.csvFailed ? 1 : 0;
+    // A failed replace leaves the previous file whole on disk: it stays what is served.
+    const settings::Settings& settings = controller_.settings();
+    if (!outcome.pageFailed) {
+        serveFile(endpoint_, web::Endpoint::File::page, settings.htmlPath);
+        if (!settings.htmlPath.empty())
+            lastPageWriteSeconds_ = QDateTime::currentSecsSinceEpoch();
+    }
+    if (!outcome.csvFailed)
+        serveFile(endpoint_, web::Endpoint::File::csv, settings.csvPath);
+}
+
+web::Metrics WebFront::metrics() const
+{
+    const auto& devices = controller_.devices();
+    const auto& datagrams = controller_.datagramCounts();
+    return {
+        .devices = devices.count(),
+        .deviceCapacity = devices.capacity(),
+        .running = controller_.state() == MonitorController::State::Running,
+        .recorded = datagrams.recorded,
+        .filtered = datagrams.filtered,
+        .refused = datagrams.refused,
+        .pageWrites = writes_,
+        .pageFailures = pageFailures_,
+        .csvFailures = csvFailures_,
+        .lastPageWriteSeconds = lastPageWriteSeconds_,
+    };
+}
+
+} // namespace zqn::app

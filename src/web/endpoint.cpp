@@ -1,0 +1,322 @@
+#include "web/endpoint.h"
+
+#include <QDateTime>
+#include <QHostAddress>
+#include <QSocketNotifier>
+#include <QtEndian>
+
+#include <algorithm>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
+#include <microhttpd.h>
+
+namespace zqn::web {
+
+namespace {
+
+constexpr std::string_view kPageType = "text/html; charset=Shift_JIS";
+constexpr std::string_view kCsvType = "text/csv; charset=Shift_JIS";
+constexpr std::string_view kMetricsType = "text/plain; version=0.0.4; charset=utf-8";
+constexpr std::string_view kPlainType = "text/plain; charset=utf-8";
+
+// Both sides of a socket, as shutdown() names them on every platform (SHUT_RDWR, SD_BOTH).
+constexpr int kBothDirections = 2;
+
+// A response made for one answer; the library keeps it until it is sent.
+MHD_Result queueText(MHD_Connection* connection, unsigned status, std::string_view text,
+                     std::string_view type = kPlainType, const char* allow = nullptr)
+{
+    MHD_Response* response =
+        MHD_create_response_from_buffer(text.size(), const_cast<char*>(text.data()), MHD_RESPMEM_MUST_COPY);
+    if (!response)
+        return MHD_NO;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, std::string(type).c_str());
+    if (allow)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, allow);
+    const MHD_Result queued = MHD_queue_response(connection, status, response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// If-None-Match holds "*" or a comma-separated list of entity tags, weak ones prefixed "W/".
+bool matchesAny(const char* ifNoneMatch, std::string_view etag)
+{
+    std::string_view rest = ifNoneMatch;
+    while (!rest.empty()) {
+        const auto comma = rest.find(',');
+        std::string_view tag = trimmed(rest.substr(0, comma));
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+        if (tag.starts_with("W/"))
+            tag.remove_prefix(2);
+        if (tag == "*" || tag == etag)
+            return true;
+    }
+    return false;
+}
+
+bool isReadOnly(const char* method)
+{
+    return std::strcmp(method, MHD_HTTP_METHOD_GET) == 0 || std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
+}
+
+MHD_Result addHeaderBytes(void* total, MHD_ValueKind, const char* key, const char* value)
+{
+    // "Key: value" and its line break
+    *static_cast<std::size_t*>(total) += std::strlen(key) + 2 + (value ? std::strlen(value) : 0) + 2;
+    return MHD_YES;
+}
+
+} // namespace
+
+struct Callbacks {
+    static MHD_Result request(void* self, MHD_Connection* connection, const char* url, const char* method,
+                              const char*, const char*, std::size_t* uploadDataSize, void** requestState)
+    {
+        auto* endpoint = static_cast<Endpoint*>(self);
+        if (!*requestState) {
+            *requestState = endpoint;
+            // The library closes a connection that is answered before its request is read
+            // whole; that suits a method that is refused anyway.
+            if (!isReadOnly(method))
+                return static_cast<MHD_Result>(endpoint->answer(connection, url, method));
+            return MHD_YES;
+        }
+        if (*uploadDataSize != 0) {
+            *uploadDataSize = 0; // a body is never wanted
+            return MHD_YES;
+        }
+        if (const auto known = endpoint->connections_.find(connection); known != endpoint->connections_.end())
+            known->second = -1;
+        return static_cast<MHD_Result>(endpoint->answer(connection, url, method));
+    }
+
+    static void connection(void* self, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode event)
+    {
+        auto* endpoint = static_cast<Endpoint*>(self);
+        if (event == MHD_CONNECTION_NOTIFY_STARTED)
+            endpoint->connections_[connection] = endpoint->clock_.elapsed();
+        else
+            endpoint->connections_.erase(connection);
+    }
+
+    static void completed(void* self, MHD_Connection* connection, void**, MHD_RequestTerminationCode)
+    {
+        // A kept-alive connection now waits for its next request, under the same limit.
+        auto* endpoint = static_cast<Endpoint*>(self);
+        if (const auto known = endpoint->connections_.find(connection); known != endpoint->connections_.end())
+            known->second = endpoint->clock_.elapsed();
+    }
+
+    static void log(void* self, const char* format, va_list arguments)
+    {
+        char line[512];
+        std::vsnprintf(line, sizeof line, format, arguments);
+        static_cast<Endpoint*>(self)->lastLog_ = QString::fromLocal8Bit(line).trimmed();
+    }
+};
+
+Endpoint::Endpoint(std::function<Metrics()> metrics, QObject* parent)
+    : QObject(parent)
+    , metrics_(std::move(metrics))
+    // Validators stay unique across restarts of the program.
+    , etagPrefix_(QByteArray::number(QDateTime::currentMSecsSinceEpoch(), 36).toStdString())
+{
+    clock_.start();
+    timeout_.setSingleShot(true);
+    connect(&timeout_, &QTimer::timeout, this, &Endpoint::run);
+    stallCheck_.setInterval(1000);
+    connect(&stallCheck_, &QTimer::timeout, this, &Endpoint::dropStalledRequests);
+}
+
+Endpoint::~Endpoint()
+{
+    notifier_.reset();
+    if (daemon_)
+        MHD_stop_daemon(daemon_);
+    withdraw(File::page);
+    withdraw(File::csv);
+}
+
+QString Endpoint::listen(const QString& host, quint16 port, bool brokenPipeIgnored, const Limits& limits)
+{
+    if (daemon_)
+        return QStringLiteral("already listening");
+    if (MHD_is_feature_supported(MHD_FEATURE_EPOLL) != MHD_YES)
+        return QStringLiteral("this system's HTTP library cannot share the program's event loop");
+    limits_ = limits;
+
+    sockaddr_storage address{};
+    unsigned flags = MHD_USE_EPOLL | MHD_USE_ERROR_LOG;
+    if (!host.isEmpty()) {
+        QHostAddress parsed;
+        if (!parsed.setAddress(host))
+            return QStringLiteral("%1 is not an IP address").arg(host);
+        if (parsed.protocol() == QAbstractSocket::IPv4Protocol) {
+            auto* in = reinterpret_cast<sockaddr_in*>(&address);
+            in->sin_family = AF_INET;
+            in->sin_port = qToBigEndian(port);
+            in->sin_addr.s_addr = qToBigEndian(parsed.toIPv4Address());
+        } else {
+            auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+            in6->sin6_family = AF_INET6;
+            in6->sin6_port = qToBigEndian(port);
+            const Q_IPV6ADDR bytes = parsed.toIPv6Address();
+            std::memcpy(&in6->sin6_addr, bytes.c, sizeof bytes.c);
+            flags |= MHD_USE_IPv6;
+        }
+    }
+
+    const auto start = [&](unsigned startFlags) {
+        lastLog_.clear();
+        return MHD_start_daemon(
+            startFlags, port, nullptr, nullptr, &Callbacks::request, this,
+            MHD_OPTION_CONNECTION_LIMIT, limits.connections,
+            MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.connectionsPerAddress,
+            MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(limits.requestSeconds),
+            // Room for the request's header and the answer's; the exact header limit is checked
+            // on each request.
+            MHD_OPTION_CONNECTION_MEMORY_LIMIT, 2 * limits.headerBytes + 4096,
+            MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::connection, this,
+            MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed, this,
+            MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::log, this,
+            MHD_OPTION_SIGPIPE_HANDLED_BY_APP, brokenPipeIgnored ? 1 : 0,
+            host.isEmpty() ? MHD_OPTION_END : MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address),
+            MHD_OPTION_END);
+    };
+    // Every address: IPv6 and IPv4 on one socket where the system has IPv6.
+    daemon_ = start(host.isEmpty() ? flags | MHD_USE_DUAL_STACK : flags);
+    if (!daemon_ && host.isEmpty())
+        daemon_ = start(flags);
+    if (!daemon_)
+        return lastLog_.isEmpty() ? QStringLiteral("the HTTP library could not start") : lastLog_;
+
+    notifier_ = std::make_unique<QSocketNotifier>(MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD)->epoll_fd,
+                                                  QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &Endpoint::run);
+    run();
+    return {};
+}
+
+quint16 Endpoint::port() const
+{
+    return daemon_ ? MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT)->port : 0;
+}
+
+void Endpoint::run()
+{
+    MHD_run(daemon_);
+    MHD_UNSIGNED_LONG_LONG ms = 0;
+    if (MHD_get_timeout(daemon_, &ms) == MHD_YES)
+        timeout_.start(static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(ms, INT_MAX)));
+    else
+        timeout_.stop();
+    const bool anyAwaiting = std::any_of(connections_.begin(), connections_.end(),
+                                         [](const auto& entry) { return entry.second >= 0; });
+    if (anyAwaiting != stallCheck_.isActive())
+        anyAwaiting ? stallCheck_.start() : stallCheck_.stop();
+}
+
+// The library drops a connection only after a pause: one that trickles its request a byte at a
+// time would hold its place for ever.
+void Endpoint::dropStalledRequests()
+{
+    const std::int64_t now = clock_.elapsed();
+    bool dropped = false;
+    for (auto& [connection, since] : connections_) {
+        if (since < 0 || now - since < std::int64_t{limits_.requestSeconds} * 1000)
+            continue;
+        since = -1;
+        // The library sees the end of the stream and closes the connection itself.
+        ::shutdown(MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd, kBothDirections);
+        dropped = true;
+    }
+    if (dropped)
+        run();
+}
+
+int Endpoint::answer(MHD_Connection* connection, const char* url, const char* method)
+{
+    std::size_t headerBytes = std::strlen(method) + 1 + std::strlen(url) + 11; // the request line
+    MHD_get_connection_values(connection, MHD_HEADER_KIND, &addHeaderBytes, &headerBytes);
+    if (headerBytes > limits_.headerBytes)
+        return queueText(connection, MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, "Request header too large\n");
+
+    const std::string_view path = url;
+    const bool known = path == "/" || path == "/devices.csv" || path == "/metrics";
+    if (!known)
+        return queueText(connection, MHD_HTTP_NOT_FOUND, "Not found\n");
+    if (!isReadOnly(method))
+        return queueText(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Only GET and HEAD\n", kPlainType, "GET, HEAD");
+
+    if (path == "/metrics")
+        return queueText(connection, MHD_HTTP_OK, metricsText(metrics_()), kMetricsType);
+    return answerFile(connection, path == "/" ? page_ : csv_);
+}
+
+int Endpoint::answerFile(MHD_Connection* connection, const Served& served)
+{
+    if (!served.response)
+        return queueText(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "Not written yet\n");
+    if (const char* ifNoneMatch = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                              MHD_HTTP_HEADER_IF_NONE_MATCH);
+        ifNoneMatch && matchesAny(ifNoneMatch, served.etag)) {
+        MHD_Response* notModified = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+        if (!notModified)
+            return MHD_NO;
+        MHD_add_response_header(notModified, MHD_HTTP_HEADER_ETAG, served.etag.c_str());
+        MHD_add_response_header(notModified, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
+        const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_NOT_MODIFIED, notModified);
+        MHD_destroy_response(notModified);
+        return queued;
+    }
+    return MHD_queue_response(connection, MHD_HTTP_OK, served.response);
+}
+
+bool Endpoint::serve(File file, int descriptor, std::uint64_t size)
+{
+    withdraw(file);
+    // One response for every reader: the library reads the file at each reader's own offset, so
+    // the bytes are held by the file system, never once per reader.
+    MHD_Response* response = MHD_create_response_from_fd64(size, descriptor);
+    if (!response)
+        return false;
+    Served& target = served(file);
+    target.etag = '"' + etagPrefix_ + '-' + std::to_string(++version_) + '"';
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE,
+                            std::string(file == File::page ? kPageType : kCsvType).c_str());
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
+    MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, target.etag.c_str());
+    target.response = response;
+    return true;
+}
+
+void Endpoint::withdraw(File file)
+{
+    Served& target = served(file);
+    // Readers still being served keep the old version until they are done.
+    if (target.response)
+        MHD_destroy_response(target.response);
+    target = {};
+}
+
+} // namespace zqn::web

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "web/metrics.h"
+
+struct MHD_Daemon;
+struct MHD_Connection;
+struct MHD_Response;
+class QSocketNotifier;
+
+namespace zqn::web {
+
+// The read-only HTTP endpoint: "/" (the list page), "/devices.csv" and "/metrics", GET and HEAD.
+// It knows routes and limits, not the monitor: its owner hands it each file as written and a way
+// to read the metrics. Everything runs on the thread of the event loop that owns it; the HTTP
+// library is driven from that loop and never blocks it.
+class Endpoint : public QObject {
+    Q_OBJECT
+
+public:
+    // Any host on the LAN may be hostile.
+    struct Limits {
+        unsigned connections = 64;
+        unsigned connectionsPerAddress = 16;
+        int requestSeconds = 10; // to send a whole request, and longest pause while reading
+        std::size_t headerBytes = 8 * 1024;
+    };
+    enum class File { page, csv };
+
+    explicit Endpoint(std::function<Metrics()> metrics, QObject* parent = nullptr);
+    ~Endpoint() override;
+
+    // host: a literal IPv4 or IPv6 address, or empty for every address. port 0 takes any free
+    // one. brokenPipeIgnored: the process ignores SIGPIPE, so the library may use sendfile.
+    // Returns what went wrong, or an empty text once it listens.
+    QString listen(const QString& host, quint16 port, bool brokenPipeIgnored, const Limits& limits);
+    quint16 port() const;
+
+    // Serves the open file behind descriptor from now on (the endpoint closes it), so that later
+    // replaces of the file on disk do not change what a reader already started. Each version
+    // gets its own validator. False when the library could not take it: the descriptor is still
+    // the caller's, and the file answers 503.
+    bool serve(File file, int descriptor, std::uint64_t size);
+    // Answers 503 until the next serve.
+    void withdraw(File file);
+
+private:
+    struct Served {
+        MHD_Response* response = nullptr;
+        std::string etag;
+    };
+
+    void run();
+    void dropStalledRequests();
+    int answer(MHD_Connection* connection, const char* url, const char* method);
+    int answerFile(MHD_Connection* connection, const Served& served);
+    Served& served(File file) { return file == File::page ? page_ : csv_; }
+
+    friend struct Callbacks; // the library's C callbacks
+
+    std::function<Metrics()> metrics_;
+    Limits limits_;
+    MHD_Daemon* daemon_ = nullptr;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    QTimer timeout_;  // when the library next has work without any socket becoming ready
+    QTimer stallCheck_;
+    QElapsedTimer clock_;
+    // Every open connection: since when (ms on clock_) it waits for a whole request, or -1 while
+    // its request is being answered.
+    std::unordered_map<MHD_Connection*, std::int64_t> connections_;
+    Served page_;
+    Served csv_;
+    std::uint64_t version_ = 0;
+    std::string etagPrefix_;
+    QString lastLog_;
+};
+
+} // namespace zqn::web
