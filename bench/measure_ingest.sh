@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Ingest over loopback: how much of a burst of announcements the monitor records, next to what a
-# bare receive loop gets of the same burst, and the highest paced rate it records without loss.
+# Ingest over loopback: how much of a burst of announcements the monitor records, next to what two
+# bare receive loops get of the same burst (one recvfrom per datagram, and recvmmsg 64 at a time),
+# the CPU time each spends per datagram, and the highest paced rate recorded without loss; for
+# the window program (minimised) and for the service.
 #
 #   bench/measure_ingest.sh [build-folder]        (default: build-bench beside this folder)
 #
@@ -8,8 +10,9 @@
 # RATES (ascending datagrams/s to try, default "20000 50000 100000 200000"; when the lowest
 # loses, it is halved down to FLOOR_RATE, default 5000), DEVICES (default 100000), LTIME (the
 # monitor's save interval in seconds, default 10), MONITOR_ENV (extra environment for the
-# monitor, e.g. "TZ=:/etc/localtime").
-# Targets: monitor records >= 90% of what the bare loop receives of the burst.
+# monitor, e.g. "TZ=:/etc/localtime"), PROGRAMS (default "zqnlist zqnlistd").
+# Targets: each program records >= 99% of the burst in every run, at no more CPU per datagram than
+# the recvfrom loop and at most 1.5 times the recvmmsg loop; no loss at any paced rate.
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -23,9 +26,10 @@ floorRate="${FLOOR_RATE:-5000}"
 devices="${DEVICES:-100000}"
 saveInterval="${LTIME:-10}"
 monitorEnv="${MONITOR_ENV:-}"
+programs="${PROGRAMS:-zqnlist zqnlistd}"
 hz="$(getconf CLK_TCK)"
 
-for tool in zqnlist zqn-announce zqn-recv-baseline; do
+for tool in $programs zqn-announce zqn-recv-baseline; do
     [[ -x "$build/$tool" ]] || { echo "missing $build/$tool; build it first (see bench/README.md)" >&2; exit 2; }
 done
 
@@ -39,12 +43,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# One bare receive of the sender's datagrams at rate $1; sets received and distinct.
+# One bare receive of the sender's datagrams at rate $1, $2 datagrams per receive call; sets
+# received, distinct and cpu (the loop's CPU seconds).
 runBaseline() {
-    local rate="$1" port out pid
+    local rate="$1" batch="$2" port out pid
     port="$(freePort)"
     out="$work/baseline.out"
-    "$build/zqn-recv-baseline" --port "$port" --expect "$devices" --silence 2 --first-wait 20 --most 120 >"$out" &
+    "$build/zqn-recv-baseline" --port "$port" --expect "$devices" --silence 2 --first-wait 20 --most 120 \
+        --batch "$batch" >"$out" &
     pid=$!
     child="$pid"
     for ((i = 0; i < 100; ++i)); do
@@ -54,36 +60,24 @@ runBaseline() {
     "$build/zqn-announce" --port "$port" --count-macs "$devices" --total "$devices" --rate "$rate" >"$work/send.out"
     wait "$pid"
     child=""
-    read -r received distinct < <(sed -n 's/^received \([0-9]*\) datagrams, \([0-9]*\) distinct.*/\1 \2/p' "$out")
+    read -r received distinct cpu < <(sed -n 's/^received \([0-9]*\) datagrams, \([0-9]*\) distinct.*CPU \([0-9.]*\) s$/\1 \2 \3/p' "$out")
 }
 
-# One monitor run at rate $1; sets recorded (devices in the final CSV file), cpu (the monitor's
-# CPU seconds from the first datagram until it fell idle) and sent (the sender's seconds).
+# One run of program $1 at rate $2; sets recorded (devices in the final CSV file), cpu (the
+# monitor's CPU seconds from the first datagram until it fell idle) and sent (the sender's seconds).
 runMonitor() {
-    local rate="$1" port dir pid before after last
+    local program="$1" rate="$2" port dir pid before after
     port="$(freePort)"
     dir="$work/monitor"
     rm -rf "$dir"
     mkdir -p "$dir"
-    cp "$build/zqnlist" "$dir/"
-    printf '[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=%s\r\nLTIME=%s\r\nMAXDEV=1000000\r\n[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\n' \
-        "$port" "$saveInterval" >"$dir/zqnlist.Ini"
-    # shellcheck disable=SC2086 # MONITOR_ENV is a list of assignments
-    (cd "$dir" && exec env QT_QPA_PLATFORM=offscreen $monitorEnv ./zqnlist >"$dir/log" 2>&1) &
-    pid=$!
+    startMonitor "$program" "$dir" "$port" "$saveInterval"
+    pid="$monitorPid"
     child="$pid"
-    # The first page follows Start, which binds the port first.
-    waitForFile "$dir/zqnlist.htm" || { echo "monitor did not start; log:" >&2; cat "$dir/log" >&2; exit 1; }
     before="$(cpuTicks "$pid")"
     "$build/zqn-announce" --port "$port" --count-macs "$devices" --total "$devices" --rate "$rate" >"$work/send.out"
-    # Let it work off what is queued (at most 20 s): done when its CPU time stops moving.
-    last=-1
-    for ((i = 0; i < 100; ++i)); do
-        after="$(cpuTicks "$pid")"
-        [[ "$after" == "$last" ]] && break
-        last="$after"
-        sleep 0.2
-    done
+    waitUntilIdle "$pid"
+    after="$idleTicks"
     endProcess "$pid" || { echo "monitor exited with $?" >&2; exit 1; }
     child=""
     recorded="$(wc -l <"$dir/zqnlist.csv")"
@@ -96,64 +90,83 @@ echo "load before: $(uptime)"
 echo "kernel receive buffer ceiling net.core.rmem_max: $(cat /proc/sys/net/core/rmem_max) bytes"
 echo
 echo "== Burst: $devices datagrams from $devices MACs, as fast as the sender goes (--rate 0)"
-baseRuns=() monRuns=()
+fromRuns=() fromCpu=() batchRuns=() batchCpu=()
+declare -A monRuns=() monCpu=() monLeast=()
+# CPU microseconds per datagram
+perDatagram() { awk -v c="$1" -v n="$2" 'BEGIN {printf "%.2f", (n > 0 ? 1e6 * c / n : 0)}'; }
 for ((run = 1; run <= repeats; ++run)); do
-    runBaseline 0
-    runMonitor 0
-    echo "run $run: bare loop received $received ($distinct distinct MACs); monitor recorded $recorded devices" \
-         "(sender took $sent s; monitor CPU $cpu s)"
-    baseRuns+=("$received")
-    monRuns+=("$recorded")
+    runBaseline 0 1
+    fromRuns+=("$received") fromCpu+=("$(perDatagram "$cpu" "$received")")
+    line="run $run: recvfrom loop $received ($(perDatagram "$cpu" "$received") us)"
+    runBaseline 0 64
+    batchRuns+=("$received") batchCpu+=("$(perDatagram "$cpu" "$received")")
+    line+="; recvmmsg loop $received ($(perDatagram "$cpu" "$received") us)"
+    for program in $programs; do
+        runMonitor "$program" 0
+        monRuns[$program]+=" $recorded" monCpu[$program]+=" $(perDatagram "$cpu" "$recorded")"
+        if [[ -z "${monLeast[$program]:-}" ]] || ((recorded < monLeast[$program])); then monLeast[$program]="$recorded"; fi
+        line+="; $program $recorded ($(perDatagram "$cpu" "$recorded") us, sender $sent s)"
+    done
+    echo "$line"
 done
-baseMedian="$(median "${baseRuns[*]}")"
-monMedian="$(median "${monRuns[*]}")"
-awk -v b="$baseMedian" -v m="$monMedian" 'BEGIN {
-    ratio = b > 0 ? 100 * m / b : 0
-    printf "burst median: bare loop %d, monitor %d, ratio %.1f%% (target >= 90%%: %s)\n", b, m, ratio, (ratio >= 90 ? "holds" : "MISSES")
-}'
+fromCpuMedian="$(median "${fromCpu[*]}")"
+batchCpuMedian="$(median "${batchCpu[*]}")"
+echo "burst median: recvfrom loop $(median "${fromRuns[*]}") at $fromCpuMedian us of CPU per datagram," \
+     "recvmmsg loop $(median "${batchRuns[*]}") at $batchCpuMedian us"
+for program in $programs; do
+    awk -v n="$devices" -v m="$(median "${monRuns[$program]}")" -v least="${monLeast[$program]}" \
+        -v c="$(median "${monCpu[$program]}")" -v f="$fromCpuMedian" -v b="$batchCpuMedian" -v p="$program" 'BEGIN {
+        printf "%s: median %d recorded (%.1f%%), least %.1f%% (target >= 99%% in every run: %s);", p, m, 100 * m / n,
+               100 * least / n, (100 * least / n >= 99 ? "holds" : "MISSES")
+        printf " %.2f us of CPU per datagram, %.2fx the recvfrom loop (target <= 1.0: %s), %.2fx the recvmmsg loop (target <= 1.5: %s)\n",
+               c, c / f, (c / f <= 1.0 ? "holds" : "MISSES"), c / b, (c / b <= 1.5 ? "holds" : "MISSES")
+    }'
+done
 
 echo
 echo "== Paced: $devices datagrams from $devices MACs at a fixed rate, $pacedRepeats runs each"
-best=0 bestReached=0
 tryRate() {
     local rate="$1" runs=() took=() lossless=1
     for ((run = 1; run <= pacedRepeats; ++run)); do
-        runMonitor "$rate"
+        runMonitor "$pacedProgram" "$rate"
         runs+=("$recorded")
         took+=("$sent")
         ((recorded == devices)) || lossless=0
-        echo "  rate $rate/s run $run: recorded $recorded of $devices (sender took $sent s; monitor CPU $cpu s," \
+        echo "  $pacedProgram rate $rate/s run $run: recorded $recorded of $devices (sender took $sent s; monitor CPU $cpu s," \
              "$(awk -v c="$cpu" -v r="$recorded" 'BEGIN {printf "%.1f", (r > 0 ? 1e6 * c / r : 0)}') us per record)"
     done
     reached="$(awk -v n="$devices" -v t="$(median "${took[*]}")" 'BEGIN {printf "%.0f", n / t}')"
-    echo "rate $rate/s (sender reached $reached/s):" \
+    echo "$pacedProgram rate $rate/s (sender reached $reached/s):" \
          "median recorded $(median "${runs[*]}") of $devices; $([[ $lossless == 1 ]] && echo "no loss in any run" || echo "LOSS")"
     return $((1 - lossless))
 }
-firstRate="${rates%% *}"
-if tryRate "$firstRate"; then
-    best="$firstRate" bestReached="$reached"
-    for rate in ${rates#"$firstRate"}; do
-        tryRate "$rate" || break
-        best="$rate" bestReached="$reached"
-    done
-else
-    rate="$firstRate"
-    while ((rate / 2 >= floorRate)); do
-        rate=$((rate / 2))
-        if tryRate "$rate"; then
+for pacedProgram in $programs; do
+    best=0 bestReached=0
+    firstRate="${rates%% *}"
+    if tryRate "$firstRate"; then
+        best="$firstRate" bestReached="$reached"
+        for rate in ${rates#"$firstRate"}; do
+            tryRate "$rate" || break
             best="$rate" bestReached="$reached"
-            break
+        done
+    else
+        rate="$firstRate"
+        while ((rate / 2 >= floorRate)); do
+            rate=$((rate / 2))
+            if tryRate "$rate"; then
+                best="$rate" bestReached="$reached"
+                break
+            fi
+        done
+        if ((best == 0)); then
+            runBaseline "$rate" 1
+            echo "  bare loop at $rate/s for comparison: received $received ($distinct distinct MACs)"
         fi
-    done
-    if ((best == 0)); then
-        runBaseline "$rate"
-        echo "  bare loop at $rate/s for comparison: received $received ($distinct distinct MACs)"
     fi
-fi
-if ((best > 0)); then
-    echo "highest paced rate recorded without loss: $best/s asked, $bestReached records/s reached by the sender"
-else
-    echo "highest paced rate recorded without loss: none at or above $floorRate/s"
-fi
+    if ((best > 0)); then
+        echo "$pacedProgram: highest paced rate recorded without loss: $best/s asked, $bestReached records/s reached by the sender"
+    else
+        echo "$pacedProgram: highest paced rate recorded without loss: none at or above $floorRate/s"
+    fi
+done
 echo "load after: $(uptime)"

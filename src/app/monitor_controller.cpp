@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "app/platform.h"
 #include "app/web_front.h"
 #include "discovery/announcement.h"
 #include "report/device_address.h"
@@ -55,6 +56,7 @@ QString agoText(qint64 seconds)
 MonitorController::MonitorController(Options options, QObject* parent)
     : QObject(parent)
     , options_(std::move(options))
+    , listener_(datagramBatchReader())
     , publisher_(settings_, devices_, [this] { return now(); })
     , makers_(options_.makerFolder)
     , notices_(options_.noticeWindowMs)
@@ -265,7 +267,7 @@ QString MonitorController::existingPagePath() const
 
 void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView fromIp)
 {
-    auto mac = discovery::macTextOf(std::string_view(datagram.data(), static_cast<std::size_t>(datagram.size())));
+    const auto mac = discovery::macTextIn(std::string_view(datagram.data(), static_cast<std::size_t>(datagram.size())));
     if (!mac) {
         ++datagrams_.filtered;
         return;
@@ -276,7 +278,7 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
         sighting_.date = text::dateText(t);
         sighting_.time = text::timeText(t);
     }
-    sighting_.mac = std::move(*mac);
+    sighting_.mac.assign(mac->view()); // into the capacity of the last one
     sighting_.ip.assign(fromIp.data(), static_cast<std::size_t>(fromIp.size()));
     const auto result = devices_.record(sighting_);
     if (result.refused) {

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
+#include "discovery/datagram_batch.h"
 #include "storage/result.h"
 
 // What differs between platforms, kept in this one place.
@@ -58,5 +60,9 @@ void closeServable(const ReadableFile& file);
 // A reader that leaves early must not end the program with SIGPIPE. False where the signal is
 // not there to ignore.
 bool ignoreBrokenPipes();
+
+// Reads the listener's socket in batches where the system can (recvmmsg on Linux); nothing where
+// it cannot, or when ZQN_PORTABLE_RECEIVE=1 asks for the portable path, so that it is tested here.
+std::unique_ptr<discovery::DatagramBatchReader> datagramBatchReader();
 
 } // namespace zqn::app

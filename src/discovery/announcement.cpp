@@ -40,6 +40,12 @@ bool macStartsWith(std::string_view bytes, std::uint8_t a, std::uint8_t b, std::
 
 std::optional<std::string> macTextOf(std::string_view datagram)
 {
+    const auto mac = macTextIn(datagram);
+    return mac ? std::optional<std::string>(mac->view()) : std::nullopt;
+}
+
+std::optional<MacText> macTextIn(std::string_view datagram)
+{
     std::array<char, 24> converted{};
     std::string_view bytes = datagram;
     if (datagram.size() == kShortFormLength) {
@@ -62,17 +68,16 @@ std::optional<std::string> macTextOf(std::string_view datagram)
         return std::nullopt;
 
     static constexpr char kHexDigits[] = "0123456789ABCDEF";
-    std::string mac;
-    mac.reserve(kMacBytes * 3 - 1);
+    MacText mac;
     for (std::size_t i = 0; i < kMacBytes; ++i) {
         if (i > 0)
-            mac += ':';
+            mac.chars[mac.size++] = ':';
         const std::size_t offset = kMacOffset + i;
         if (offset >= kHexStart + count)
             continue; // a pair beyond the hex text is empty; its ':' stays
         const std::uint8_t b = byteAt(bytes, offset);
-        mac += kHexDigits[b >> 4];
-        mac += kHexDigits[b & 0x0F];
+        mac.chars[mac.size++] = kHexDigits[b >> 4];
+        mac.chars[mac.size++] = kHexDigits[b & 0x0F];
     }
     return mac;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -17,5 +18,13 @@ inline constexpr std::size_t kMaxDatagramLength = 2048;
 // empty pairs, "0A:1B:2C:3D::"), or nothing for a datagram that is dropped: one that fails the
 // filter, or one too short to hold the bytes its count names. Never reads past the datagram.
 std::optional<std::string> macTextOf(std::string_view datagram);
+
+// The same MAC text in a fixed buffer, for the path of every datagram: nothing is allocated.
+struct MacText {
+    std::array<char, 17> chars{};
+    std::size_t size = 0;
+    std::string_view view() const { return {chars.data(), size}; }
+};
+std::optional<MacText> macTextIn(std::string_view datagram);
 
 } // namespace zqn::discovery

@@ -1,8 +1,7 @@
 #include "discovery/udp_listener.h"
 
-#include "discovery/announcement.h"
-
 #include <QHostAddress>
+#include <QSocketNotifier>
 #include <QUdpSocket>
 #include <QVariant>
 
@@ -15,8 +14,17 @@ namespace {
 // Room for the largest IPv4 datagram, so a long one is read whole (and then dropped) instead of
 // being cut to a length that would look valid.
 constexpr qint64 kReceiveBufferBytes = 64 * 1024;
-// Keeps one readiness notice short enough that timers and user input are not starved by a flood.
+// Keep one readiness notice short enough that timers and user input are not starved by a flood:
+// 64 datagrams read through Qt, or four batches of 64 (about a millisecond's work).
 constexpr int kReadsPerNotice = 64;
+constexpr std::size_t kBatchSize = 64;
+constexpr int kBatchesPerNotice = 4;
+// A notice that found several datagrams and emptied the socket means a flood the listener keeps up
+// with: without a pause it would wake for every few datagrams, and waking costs more than reading.
+// A millisecond lets a flood of 250,000 a second queue some 250 (the kernel holds about 10,000),
+// which the next notice reads in a few batches; the monitor has no use for less delay.
+constexpr int kBusyNotice = 2;
+constexpr int kPauseMs = 1;
 // readPending stops here even if senders keep the queue full; more than the socket can hold.
 constexpr int kMostReadsAtOnce = 1 << 16;
 // Room in the kernel for bursts that arrive while the event loop is busy (e.g. a page write).
@@ -37,52 +45,133 @@ qsizetype dottedText(quint32 ip, char (&out)[16])
 
 } // namespace
 
-UdpListener::UdpListener(QObject* parent) : QObject(parent), buffer_(kReceiveBufferBytes)
+UdpListener::UdpListener(QObject* parent) : UdpListener(nullptr, parent) {}
+
+UdpListener::UdpListener(std::unique_ptr<DatagramBatchReader> batchReader, QObject* parent)
+    : QObject(parent), batchReader_(std::move(batchReader))
 {
+    resumeTimer_.setSingleShot(true);
+    resumeTimer_.setInterval(kPauseMs);
+    connect(&resumeTimer_, &QTimer::timeout, this, [this] {
+        if (notifier_)
+            notifier_->setEnabled(true);
+    });
+    if (batchReader_)
+        batch_.resize(kBatchSize);
+    else
+        buffer_.resize(kReceiveBufferBytes);
     // Stopped means bound to a port of the system's choice, which nobody sends to.
     setLocalPort(0);
 }
 
-UdpListener::~UdpListener() = default;
-
-bool UdpListener::setLocalPort(quint16 port)
+UdpListener::~UdpListener()
 {
+    retireSocket();
+}
+
+void UdpListener::retireSocket()
+{
+    batchFilled_ = batchNext_ = 0; // what was read of the old socket goes with it
+    resumeTimer_.stop();
+    boundPort_ = 0;
+    // Either may be inside its own notice now; deleting it there would pull the object out from
+    // under Qt's notifier code. Parented, so neither can outlive the listener.
+    if (notifier_) {
+        notifier_->setEnabled(false);
+        notifier_->setParent(this);
+        notifier_->deleteLater();
+        notifier_ = nullptr;
+    }
+    if (descriptor_ >= 0) {
+        batchReader_->release(descriptor_);
+        descriptor_ = -1;
+    }
     if (socket_) {
         socket_->disconnect(this);
         socket_->close();
-        // This may run inside the old socket's own readyRead; deleting it there would pull the
-        // object out from under Qt's notifier code. Parented, so it cannot outlive the listener.
         QUdpSocket* const retired = socket_.release();
         retired->setParent(this);
         retired->deleteLater();
     }
+}
+
+bool UdpListener::setLocalPort(quint16 port)
+{
+    retireSocket();
     localPort_ = port;
+    error_.clear();
     socket_ = std::make_unique<QUdpSocket>();
-    connect(socket_.get(), &QUdpSocket::readyRead, this, [this] { readBatch(kReadsPerNotice); });
-    if (!socket_->bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress))
+    if (!socket_->bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress)) {
+        error_ = socket_->errorString();
         return false;
+    }
     socket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, QVariant(kSocketReceiveBufferBytes));
+    boundPort_ = socket_->localPort();
+
+    if (batchReader_)
+        descriptor_ = batchReader_->adopt(socket_->socketDescriptor());
+    if (descriptor_ < 0) {
+        connect(socket_.get(), &QUdpSocket::readyRead, this, [this] { readThroughQt(kReadsPerNotice); });
+        return true;
+    }
+    // The reader's descriptor keeps the socket bound; Qt's goes, and its read notifier with it,
+    // so that one readiness notice wakes one reader.
+    socket_->close();
+    socket_.reset();
+    notifier_ = new QSocketNotifier(static_cast<qintptr>(descriptor_), QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &UdpListener::onBatchesReady);
     return true;
-}
-
-quint16 UdpListener::boundPort() const
-{
-    if (!socket_ || socket_->state() != QAbstractSocket::BoundState)
-        return 0;
-    return socket_->localPort();
-}
-
-QString UdpListener::errorString() const
-{
-    return socket_ ? socket_->errorString() : QString();
 }
 
 int UdpListener::readPending()
 {
-    return readBatch(kMostReadsAtOnce);
+    return descriptor_ >= 0 ? readBatches(kMostReadsAtOnce / static_cast<int>(kBatchSize))
+                            : readThroughQt(kMostReadsAtOnce);
 }
 
-int UdpListener::readBatch(int limit)
+void UdpListener::deliver(QByteArrayView datagram, std::uint32_t senderIpv4, quint16 senderPort)
+{
+    char ipText[16];
+    const qsizetype ipLength = dottedText(senderIpv4, ipText);
+    emit dataReceived(datagram, QByteArrayView(ipText, ipLength), senderPort);
+}
+
+void UdpListener::onBatchesReady()
+{
+    const int read = readBatches(kBatchesPerNotice);
+    if (read >= kBusyNotice && drained_ && notifier_) {
+        notifier_->setEnabled(false);
+        resumeTimer_.start();
+    }
+}
+
+int UdpListener::readBatches(int batches)
+{
+    int delivered = 0;
+    drained_ = false;
+    for (;;) {
+        if (batchNext_ == batchFilled_) {
+            // A short batch emptied the queue; what arrives later raises a notice of its own.
+            drained_ = batchFilled_ < batch_.size() && batchFilled_ > 0;
+            batchFilled_ = batchNext_ = 0;
+            if (drained_ || batches-- <= 0 || descriptor_ < 0)
+                break;
+            batchFilled_ = batchReader_->read(descriptor_, batch_);
+            drained_ = batchFilled_ == 0;
+            if (drained_)
+                break;
+        }
+        const ReceivedDatagram& datagram = batch_[batchNext_++];
+        if (datagram.truncated)
+            continue;
+        ++delivered;
+        deliver(QByteArrayView(datagram.bytes, static_cast<qsizetype>(datagram.length)), datagram.senderIpv4,
+                datagram.senderPort);
+    }
+    return delivered;
+}
+
+int UdpListener::readThroughQt(int limit)
 {
     QUdpSocket* const reading = socket_.get();
     int delivered = 0;
@@ -94,10 +183,8 @@ int UdpListener::readBatch(int limit)
         const qint64 length = reading->readDatagram(buffer_.data(), kReceiveBufferBytes, &sender, &senderPort);
         if (length < 0 || length > static_cast<qint64>(kMaxDatagramLength))
             continue;
-        char ipText[16];
-        const qsizetype ipLength = dottedText(sender.toIPv4Address(), ipText);
         ++delivered;
-        emit dataReceived(QByteArrayView(buffer_.data(), length), QByteArrayView(ipText, ipLength), senderPort);
+        deliver(QByteArrayView(buffer_.data(), length), sender.toIPv4Address(), senderPort);
     }
     // Each readDatagram re-arms the socket's read notifier, so whatever the limit left behind
     // raises readyRead again once the event loop runs.

@@ -2,10 +2,16 @@
 
 #include <QByteArrayView>
 #include <QObject>
+#include <QString>
+#include <QTimer>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "discovery/datagram_batch.h"
+
+class QSocketNotifier;
 class QUdpSocket;
 
 namespace zqn::discovery {
@@ -17,6 +23,9 @@ class UdpListener : public QObject {
 
 public:
     explicit UdpListener(QObject* parent = nullptr);
+    // Reads through the batch reader when one is given, through Qt otherwise; what is handed on
+    // is the same either way.
+    explicit UdpListener(std::unique_ptr<DatagramBatchReader> batchReader, QObject* parent = nullptr);
     ~UdpListener() override;
 
     // Closes the socket and binds a new one, also for the port it already has; 0 lets the system
@@ -25,9 +34,11 @@ public:
     bool setLocalPort(quint16 port);
     quint16 localPort() const { return localPort_; }
     // The port actually bound (the system's choice for 0), or 0 when nothing is bound.
-    quint16 boundPort() const;
+    quint16 boundPort() const { return boundPort_; }
     // The socket's last error text, for a failed bind.
-    QString errorString() const;
+    QString errorString() const { return error_; }
+    // True while the bound socket is read in batches.
+    bool readsInBatches() const { return descriptor_ >= 0; }
 
     // Reads every datagram already waiting, now, and returns how many were handed on.
     int readPending();
@@ -38,11 +49,27 @@ signals:
     void dataReceived(QByteArrayView datagram, QByteArrayView fromIp, quint16 fromPort);
 
 private:
-    int readBatch(int limit);
+    void retireSocket();
+    int readThroughQt(int limit);
+    int readBatches(int batches);
+    void onBatchesReady();
+    void deliver(QByteArrayView datagram, std::uint32_t senderIpv4, quint16 senderPort);
 
-    std::unique_ptr<QUdpSocket> socket_;
+    std::unique_ptr<DatagramBatchReader> batchReader_;
+    std::unique_ptr<QUdpSocket> socket_; // read through Qt; closed once a batch reader took it
+    std::intptr_t descriptor_ = -1;      // the batch reader's, while it reads
+    QSocketNotifier* notifier_ = nullptr;
+    QTimer resumeTimer_; // ends a pause of the notifier
     quint16 localPort_ = 0;
+    quint16 boundPort_ = 0;
+    QString error_;
     std::vector<char> buffer_;
+    std::vector<ReceivedDatagram> batch_;
+    std::size_t batchFilled_ = 0;
+    // Shared with a nested read, so that none is handed on twice; a new bind empties the batch,
+    // as closing the socket drops what it held.
+    std::size_t batchNext_ = 0;
+    bool drained_ = false; // the last batch read emptied the socket
 };
 
 } // namespace zqn::discovery

@@ -1,5 +1,7 @@
 #include "discovery/udp_listener.h"
 
+#include "app/platform.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QHostAddress>
@@ -44,7 +46,10 @@ bool runEventsUntil(const std::function<bool()>& done)
 
 // A sender with a known port of its own, on loopback.
 struct Sender {
-    Sender() { EXPECT_TRUE(socket.bind(QHostAddress::LocalHost, 0)); }
+    explicit Sender(const QHostAddress& host = QHostAddress(QHostAddress::LocalHost))
+    {
+        EXPECT_TRUE(socket.bind(host, 0)) << socket.errorString().toStdString();
+    }
     void send(const QByteArray& bytes, quint16 port)
     {
         ASSERT_EQ(socket.writeDatagram(bytes, QHostAddress::LocalHost, port), bytes.size());
@@ -58,7 +63,7 @@ const QByteArray kMarker = "marker";
 // arrived or been dropped, so nothing has to wait for "nothing happens".
 std::vector<Arrival> arrivalsBeforeMarker(const QByteArray& datagram)
 {
-    UdpListener listener;
+    UdpListener listener(app::datagramBatchReader());
     Recorder recorder(listener);
     Sender sender;
     sender.send(datagram, listener.boundPort());
@@ -109,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, DatagramSize,
 
 TEST(UdpListener, NamesTheSenderAddressAndPort)
 {
-    UdpListener listener;
+    UdpListener listener(app::datagramBatchReader());
     Recorder recorder(listener);
     Sender sender;
     sender.send("hello", listener.boundPort());
@@ -120,14 +125,14 @@ TEST(UdpListener, NamesTheSenderAddressAndPort)
 
 TEST(UdpListener, StartsBoundToAPortOfTheSystemsChoice)
 {
-    UdpListener listener;
+    UdpListener listener(app::datagramBatchReader());
     EXPECT_EQ(listener.localPort(), 0);
     EXPECT_NE(listener.boundPort(), 0);
 }
 
 TEST(UdpListener, SettingTheSamePortRecreatesTheSocket)
 {
-    UdpListener listener;
+    UdpListener listener(app::datagramBatchReader());
     const quint16 port = listener.boundPort();
     ASSERT_TRUE(listener.setLocalPort(port));
     Recorder recorder(listener);
@@ -145,7 +150,7 @@ TEST(UdpListener, SettingTheSamePortRecreatesTheSocket)
 
 TEST(UdpListener, PortZeroStopsDeliveryFromTheOldPortAndFreesIt)
 {
-    UdpListener listener;
+    UdpListener listener(app::datagramBatchReader());
     const quint16 oldPort = listener.boundPort();
     ASSERT_TRUE(listener.setLocalPort(oldPort));
     Recorder recorder(listener);
@@ -168,7 +173,7 @@ TEST(UdpListener, BindFailsWhenAnotherSocketHoldsThePort)
 {
     QUdpSocket holder;
     ASSERT_TRUE(holder.bind(QHostAddress::AnyIPv4, 0, QAbstractSocket::DontShareAddress));
-    UdpListener listener;
+    UdpListener listener(app::datagramBatchReader());
     EXPECT_FALSE(listener.setLocalPort(holder.localPort()));
     EXPECT_EQ(listener.localPort(), holder.localPort());
     EXPECT_EQ(listener.boundPort(), 0);
@@ -181,7 +186,7 @@ TEST(UdpListener, BindFailsWhenAnotherSocketHoldsThePort)
 
 TEST(UdpListener, HoldsItsPortExclusively)
 {
-    UdpListener listener;
+    UdpListener listener(app::datagramBatchReader());
     QUdpSocket intruder;
     EXPECT_FALSE(intruder.bind(QHostAddress::AnyIPv4, listener.boundPort(),
                                QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
@@ -189,7 +194,7 @@ TEST(UdpListener, HoldsItsPortExclusively)
 
 TEST(UdpListener, DeliversABurstLargerThanOneReadInOrder)
 {
-    UdpListener listener;
+    UdpListener listener(app::datagramBatchReader());
     Recorder recorder(listener);
     Sender sender;
     constexpr int kBurst = 500;
@@ -208,7 +213,7 @@ TEST(UdpListener, DeliversABurstLargerThanOneReadInOrder)
 
 TEST(UdpListener, ReadPendingTakesEverythingWaitingWithoutTheEventLoop)
 {
-    UdpListener listener;
+    UdpListener listener(app::datagramBatchReader());
     Recorder recorder(listener);
     Sender sender;
     // More than one readiness notice reads, with a dropped one among them.
@@ -231,6 +236,114 @@ TEST(UdpListener, ReadPendingTakesEverythingWaitingWithoutTheEventLoop)
         ASSERT_EQ(recorder.arrivals[i].bytes, QByteArray::number(i));
     EXPECT_EQ(listener.readPending(), 0);
 }
+
+// What waits in the socket when reading begins, against what is handed on: around the batches
+// of 64 that one receive call takes, over whichever path this platform reads by.
+struct Queued {
+    qsizetype size = 20;
+    bool fromSecondHost = false;
+};
+
+struct QueueCase {
+    const char* name;
+    std::vector<Queued> queued;
+    std::vector<int> delivered; // indexes into queued, in order
+    int restartAfter = -1;      // the notice of this delivery binds the same port afresh
+};
+
+void PrintTo(const QueueCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+std::vector<Queued> times(int count, Queued each = {})
+{
+    return std::vector<Queued>(static_cast<std::size_t>(count), each);
+}
+
+std::vector<Queued> operator+(std::vector<Queued> a, const std::vector<Queued>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<int> upTo(int end, std::vector<int> more = {})
+{
+    std::vector<int> indexes;
+    for (int i = 0; i < end; ++i)
+        indexes.push_back(i);
+    indexes.insert(indexes.end(), more.begin(), more.end());
+    return indexes;
+}
+
+// Tells the datagrams apart by their bytes, whatever their length (but the empty one).
+QByteArray contentOf(int index, qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i + index * 31) & 0xFF);
+    return bytes;
+}
+
+class QueuedDatagrams : public testing::TestWithParam<QueueCase> {};
+
+TEST_P(QueuedDatagrams, AreHandedOnWholeInOrderFromTheirSender)
+{
+    const QueueCase& c = GetParam();
+    UdpListener listener(app::datagramBatchReader());
+#ifdef __linux__
+    ASSERT_EQ(listener.readsInBatches(), qEnvironmentVariable("ZQN_PORTABLE_RECEIVE") != QLatin1String("1"));
+#endif
+    const quint16 port = listener.boundPort();
+    ASSERT_TRUE(listener.setLocalPort(port));
+    Recorder recorder(listener);
+    QObject::connect(&listener, &UdpListener::dataReceived, [&] {
+        if (static_cast<int>(recorder.arrivals.size()) == c.restartAfter + 1) {
+            ASSERT_TRUE(listener.setLocalPort(port));
+        }
+    });
+    Sender first;
+    Sender second(QHostAddress(QStringLiteral("127.0.0.2")));
+    for (std::size_t i = 0; i < c.queued.size(); ++i)
+        (c.queued[i].fromSecondHost ? second : first).send(contentOf(static_cast<int>(i), c.queued[i].size), port);
+    // All of it waits in the socket before the first read (see ReadPendingTakesEverything...).
+    QUdpSocket probe;
+    ASSERT_TRUE(probe.bind(QHostAddress::LocalHost, 0));
+    second.send("probe", probe.localPort());
+    ASSERT_TRUE(probe.waitForReadyRead(10'000));
+
+    listener.readPending();
+    first.send(kMarker, port); // whatever was left in a closed socket has gone with it
+    ASSERT_TRUE(runEventsUntil([&] { return !recorder.arrivals.empty() && recorder.arrivals.back().bytes == kMarker; }));
+    recorder.arrivals.pop_back();
+
+    ASSERT_EQ(recorder.arrivals.size(), c.delivered.size());
+    for (std::size_t k = 0; k < c.delivered.size(); ++k) {
+        const int index = c.delivered[k];
+        const Queued& sent = c.queued[static_cast<std::size_t>(index)];
+        const Sender& from = sent.fromSecondHost ? second : first;
+        SCOPED_TRACE(testing::Message() << "delivery " << k << ", datagram " << index);
+        EXPECT_EQ(recorder.arrivals[k].bytes, contentOf(index, sent.size));
+        EXPECT_EQ(recorder.arrivals[k].fromIp, sent.fromSecondHost ? "127.0.0.2" : "127.0.0.1");
+        EXPECT_EQ(recorder.arrivals[k].fromPort, from.socket.localPort());
+    }
+}
+
+constexpr Queued kOversize{3000};
+constexpr Queued kEmpty{0};
+constexpr Queued kFromSecondHost{20, true};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, QueuedDatagrams,
+    testing::Values(QueueCase{"one", times(1), upTo(1)}, QueueCase{"one_batch", times(64), upTo(64)},
+                    QueueCase{"one_batch_and_one", times(65), upTo(65)},
+                    QueueCase{"oversize_between_neighbours", times(1) + times(1, kOversize) + times(1), {0, 2}},
+                    QueueCase{"oversize_last_of_a_batch", times(63) + times(1, kOversize) + times(2), upTo(63, {64, 65})},
+                    QueueCase{"empty", times(1, kEmpty) + times(1), upTo(2)},
+                    QueueCase{"second_sender", times(1) + times(1, kFromSecondHost) + times(1), upTo(3)},
+                    QueueCase{"restart_between_batches", times(65), upTo(64), 63},
+                    QueueCase{"restart_within_a_batch", times(65), upTo(10), 9}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace zqn::discovery
