@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The installed service under a real systemd: boots this machine's own OS in a container
 # (systemd-nspawn, a volatile root over the host's /usr, loopback only) with the install root laid
-# over /usr and its settings in /etc, then sees zqnlistd become ready with its status, and sees the
-# watchdog kill and restart it after SIGSTOP; then the package's purge script removes the state
-# folder. Exits 77 (skipped), saying why, where no container
-# can be booted here. Whatever it starts is ended and removed on exit.
+# over /usr and its settings in /etc. Sees zqnlistd become ready with its web port open, its status,
+# its page over HTTP, the priorities of its lines in the journal, the watchdog kill and restart it
+# after SIGSTOP, and the package's purge script remove its state folder. Exits 77 (skipped), saying why, where no container can be booted
+# here. Whatever it starts is ended and removed on exit.
 # Usage: container_service.sh <root> <zqnlistd.postrm>
 set -u
 root=${1:?usage: container_service.sh <root> <zqnlistd.postrm>}
@@ -111,7 +111,21 @@ active() { [ "$(in_container systemctl is-active zqnlistd)" = active ]; }
 [ "$(property Type)" = notify ] || fail "the unit's type is $(property Type)"
 in_container systemctl start --no-block zqnlistd || fail "systemctl start zqnlistd"
 within 30 active || fail "zqnlistd did not become ready"
+# Ready means the web port is open too (the packaged settings set WEB=5080).
+in_container curl -fsS -o /dev/null http://127.0.0.1:5080/metrics || fail "ready, but the web port does not answer"
 within 10 eval '[ "$(property StatusText)" = 開始 ]' || fail "the status is '$(property StatusText)', not 開始"
+# The page over HTTP is the page file, byte for byte (a tick may rewrite it in between: again).
+served_page() { in_container sh -c 'curl -fsS http://127.0.0.1:5080/ | cmp -s - /var/lib/zqnlist/zqnlist.htm'; }
+within 10 served_page || fail "the page served on port 5080 is not the page file"
+
+# In the journal, errors are at err priority and the status at info: a second copy, run beside the
+# service with a settings file that is not there, finds the default port taken.
+in_container systemd-run --quiet --wait --unit=zqnlistd-second --property=WorkingDirectory=/tmp \
+  /usr/bin/zqnlistd --settings /etc/zqnlist/typo.Ini && fail "a second copy could listen on the service's port"
+expected="zqnlistd: the settings file /etc/zqnlist/typo.Ini does not exist; running on the defaults
+zqnlistd: ポート 5000 は開けません"
+err_lines() { [ "$(in_container journalctl -u zqnlistd-second -p err -o cat)" = "$expected" ]; }
+within 10 err_lines || fail "the journal's err lines were: $(in_container journalctl -u zqnlistd-second -p err -o cat)"
 
 # A stuck event loop stops the watchdog pings: systemd kills the program and starts it again.
 stuck=$(property MainPID)
