@@ -278,7 +278,9 @@ std::string rowsByRule(const text::Lines& lines, int httpPort)
         const auto f = rules::fieldsOf(lines[i]);
         if (!f)
             break;
-        const std::string address = std::string(f->ip) + (httpPort == 80 ? "" : ":" + std::to_string(httpPort));
+        std::string address(f->ip);
+        if (httpPort != 80)
+            address.append(":").append(std::to_string(httpPort));
         rows += "<TR align=center bgcolor=" + std::string(i % 2 == 0 ? "#F4FFFF" : "#F8FFFF") + "><TD>"
                 + std::to_string(i + 1) + "</TD><TD align=left>" + sp + std::string(f->name) + "</TD><TD>"
                 + std::string(f->mac) + "\r\n</TD><TD align=left>" + address + "</TD><TD>\r\n" + std::string(f->date) + " "
