@@ -129,10 +129,10 @@ DeviceList::RenameResult DeviceList::rename(std::size_t index, std::string_view 
         return RenameResult::noSuchLine;
     if (cp932Name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
         return RenameResult::badCharacter;
-    if (!canRename(index))
+    auto fields = this->fields(index);
+    if (!fields || !takesName(*fields))
         return RenameResult::noNameField;
     std::string& line = lines_[index];
-    auto fields = this->fields(index);
 
     const std::string_view name = cp932Name.substr(0, text::wholeCharacterPrefix(cp932Name, kNameLimit));
     const std::string oldKey(keyOf(line));
@@ -150,13 +150,16 @@ DeviceList::RenameResult DeviceList::rename(std::size_t index, std::string_view 
     return RenameResult::renamed;
 }
 
+bool DeviceList::takesName(const DeviceLine& fields)
+{
+    // Without a name field, only a comma the page splits at makes a new one a name it shows.
+    return fields.hasName || fields.ip.size() + fields.date.size() + fields.time.size() + 2 < DeviceLine::kSplitBytes;
+}
+
 bool DeviceList::canRename(std::size_t index) const
 {
     const auto fields = this->fields(index);
-    // Without a name field, only a comma the page splits at makes a new one a name it shows.
-    return fields
-        && (fields->hasName
-            || fields->ip.size() + fields->date.size() + fields->time.size() + 2 < DeviceLine::kSplitBytes);
+    return fields && takesName(*fields);
 }
 
 std::optional<DeviceLine> DeviceList::fields(std::size_t index) const

@@ -79,6 +79,9 @@ public:
     const text::Lines& lines() const { return lines_; }
 
 private:
+    // Whether a new name in these fields would be one the page shows.
+    static bool takesName(const DeviceLine& fields);
+
     // Maps a line key (its first 17 bytes, or the whole of a shorter line) to the first line that
     // holds it. Open addressing over one flat array, so a lookup in a large list costs one cache
     // miss before the line itself.
