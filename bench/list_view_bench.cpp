@@ -30,7 +30,9 @@ public:
     explicit ListFixture(std::size_t n)
     {
         QFile csv(dir_.filePath(QStringLiteral("zqnlist.csv")));
-        const std::string text = deviceListOf(n).text();
+        std::string text;
+        for (const auto& line : deviceListOf(n).lines())
+            text.append(line).append("\r\n");
         csv.open(QIODevice::WriteOnly);
         csv.write(text.data(), static_cast<qint64>(text.size()));
         csv.close();

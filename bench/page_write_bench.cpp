@@ -5,15 +5,43 @@
 #include <chrono>
 #include <fstream>
 
-#include "app/file_sink.h"
+#include "app/page_publisher.h"
 #include "bench_devices.h"
 #include "report/list_page.h"
+#include "settings/settings.h"
 #include "storage/file_store.h"
+#include "text/byte_sink.h"
 
 namespace zqn::bench {
 namespace {
 
 constexpr std::string_view kStamp = "2024/05/01 09:15:30";
+
+// What a page write makes of each file, kept in memory.
+struct Rendered final : text::ByteSink {
+    std::string bytes;
+    void write(std::string_view piece) override { bytes.append(piece); }
+};
+
+std::string rendered(const report::PageBlocks& blocks, const discovery::DeviceList& devices, bool page)
+{
+    Rendered out;
+    const std::string_view path = page ? "p" : "c";
+    report::writeListPage(blocks, devices, {kStamp, 80, page ? path : "", page ? "" : path},
+                          [&out](std::string_view, const std::function<void(text::ByteSink&)>& produce) {
+                              produce(out);
+                              return true;
+                          });
+    return out.bytes;
+}
+
+settings::Settings settingsFor(const std::string& htmlPath, const std::string& csvPath)
+{
+    settings::Settings settings;
+    settings.htmlPath = htmlPath;
+    settings.csvPath = csvPath;
+    return settings;
+}
 
 // A page write of a list of that many devices and the bytes it produces, for writing them again
 // plainly.
@@ -27,15 +55,15 @@ struct PageWriteSetup {
     std::string ofstreamPath = (folder.path() + "/ofstream.bin").toStdString();
     report::PageBlocks blocks = report::buildBlocks(report::defaultTemplate(), 10, "zqnlist.htm", "ZQN LIST");
     discovery::DeviceList devices;
-    report::PageWrite write{kStamp, 80, htmlPath, csvPath};
-    std::string page = report::pageText(blocks, report::rowBlock(devices, kStamp, 80));
-    std::string csv = devices.text();
+    settings::Settings settings = settingsFor(htmlPath, csvPath);
+    std::string page = rendered(blocks, devices, true);
+    std::string csv = rendered(blocks, devices, false);
     std::string joined = page + csv;
+    mutable app::PagePublisher publisher{settings, devices, [] { return text::LocalDateTime{2024, 5, 1, 9, 15, 30}; }};
 
     bool writePage() const
     {
-        app::StorageFileSink sink;
-        const auto outcome = report::writeListPage(blocks, devices, write, sink);
+        const auto outcome = publisher.publish();
         return !outcome.pageFailed && !outcome.csvFailed;
     }
     bool replacePlainly() const
@@ -55,7 +83,7 @@ void renderPage(benchmark::State& state)
 {
     const PageWriteSetup setup(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state)
-        benchmark::DoNotOptimize(report::pageText(setup.blocks, report::rowBlock(setup.devices, kStamp, 80)));
+        benchmark::DoNotOptimize(rendered(setup.blocks, setup.devices, true));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * setup.page.size()));
 }
 BENCHMARK(renderPage)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/monitor_controller.h"
+#include "app/monitor_wiring.h"
 #include "app/platform.h"
 #include "app/settings_location.h"
 #include "app/single_instance.h"
@@ -55,5 +56,7 @@ int main(int argc, char** argv)
     // forget the exit() that came before it and run on.
     if (controller.isExiting())
         return 0;
+    QString webProblem; // the status shows it
+    const auto web = zqn::app::openWebFront(controller, webProblem);
     return QApplication::exec();
 }

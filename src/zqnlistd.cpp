@@ -9,11 +9,10 @@
 #include <cstdio>
 
 #include "app/monitor_controller.h"
+#include "app/monitor_wiring.h"
 #include "app/platform.h"
 #include "app/settings_location.h"
 #include "storage/file_store.h"
-#include "storage/cp932_codec.h"
-#include "text/messages.h"
 #include "zqnlist_version.h"
 
 namespace {
@@ -32,17 +31,6 @@ void say(const QString& line, Priority priority = Priority::Info)
         prefix = priority == Priority::Error ? "<3>" : priority == Priority::Warning ? "<4>" : "";
     std::fprintf(stderr, "%s%s\n", prefix, line.toUtf8().constData());
     std::fflush(stderr);
-}
-
-// Any status but the running ones tells of a failure: a file that cannot be read or saved.
-Priority priorityOf(const QString& status)
-{
-    namespace messages = zqn::text::messages;
-    for (const auto known : {messages::kStopped, messages::kStarting, messages::kStarted}) {
-        if (status == zqn::storage::fromCp932(known))
-            return Priority::Info;
-    }
-    return Priority::Error;
 }
 
 QString defaultSettingsPath()
@@ -128,7 +116,8 @@ int main(int argc, char** argv)
         if (text == lastStatus)
             return;
         lastStatus = text;
-        say(text, priorityOf(text));
+        say(text, controller.statusSeverity() == zqn::app::MonitorController::Severity::error ? Priority::Error
+                                                                                               : Priority::Info);
     });
     QObject::connect(&controller, &zqn::app::MonitorController::capWarningRaised, &app,
                      [](const QString& warning) { say(warning, Priority::Warning); });
@@ -137,7 +126,6 @@ int main(int argc, char** argv)
             Priority::Error);
     };
     QObject::connect(&controller, &zqn::app::MonitorController::errorRaised, &app, sayError);
-    QObject::connect(&controller, &zqn::app::MonitorController::webFailed, &app, sayError);
     QObject::connect(&controller, &zqn::app::MonitorController::presentationRequested, &app, [&] {
         // A service that is not monitoring has nothing to do.
         if (controller.state() != zqn::app::MonitorController::State::Running) {
@@ -152,5 +140,9 @@ int main(int argc, char** argv)
     zqn::app::startServiceWatchdog(&app);
 
     controller.startUp();
+    QString webProblem;
+    const auto web = zqn::app::openWebFront(controller, webProblem);
+    if (!webProblem.isEmpty())
+        sayError(webProblem);
     return QCoreApplication::exec();
 }

@@ -1,5 +1,7 @@
 #include "app/device_notices.h"
 
+#include "app/program_name.h"
+
 namespace zqn::app {
 
 DeviceNotices::DeviceNotices(int windowMs, QObject* parent)
@@ -54,7 +56,7 @@ void DeviceNotices::flush()
         lines << QStringLiteral("%1 台の機器の IP アドレスが変わりました").arg(moved_);
     appended_ = moved_ = 0;
     if (!lines.isEmpty())
-        emit noticeReady(QStringLiteral("ZQN LIST"), lines.join(QLatin1Char('\n')));
+        emit noticeReady(programName(), lines.join(QLatin1Char('\n')));
 }
 
 } // namespace zqn::app

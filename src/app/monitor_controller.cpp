@@ -1,12 +1,12 @@
 #include "app/monitor_controller.h"
 
-#include <QDateTime>
 #include <QDir>
 
 #include <utility>
 
 #include "app/platform.h"
-#include "app/web_front.h"
+#include "app/program_name.h"
+#include "app/system_clock.h"
 #include "discovery/announcement.h"
 #include "report/device_address.h"
 #include "report/list_page.h"
@@ -18,37 +18,14 @@ namespace zqn::app {
 
 namespace {
 
-// The local time changes its text once a second; working it out costs a time-zone lookup, too
-// much to pay for every datagram of a flood.
-class SystemClock {
-public:
-    text::LocalDateTime operator()()
-    {
-        const qint64 second = QDateTime::currentSecsSinceEpoch();
-        if (second != second_) {
-            second_ = second;
-            const QDateTime now = QDateTime::fromSecsSinceEpoch(second);
-            const QDate d = now.date();
-            const QTime t = now.time();
-            local_ = {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
-        }
-        return local_;
-    }
+namespace messages = text::messages;
 
-private:
-    qint64 second_ = -1;
-    text::LocalDateTime local_;
-};
+// How often, at most, a full list says that it turns new devices away.
+constexpr int kCapWarningIntervalMs = 60'000;
 
-QString agoText(qint64 seconds)
+QString utf8(std::string_view text)
 {
-    if (seconds < 60)
-        return QStringLiteral("%1秒前").arg(seconds);
-    if (seconds < 3600)
-        return QStringLiteral("%1分前").arg(seconds / 60);
-    if (seconds < 86400)
-        return QStringLiteral("%1時間前").arg(seconds / 3600);
-    return QStringLiteral("%1日前").arg(seconds / 86400);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 } // namespace
@@ -64,7 +41,7 @@ MonitorController::MonitorController(Options options, QObject* parent)
     notices_.setMakerLookup([this](const QString& mac) { return makers_.makerOf(storage::toCp932(mac)); });
     if (!options_.clock)
         options_.clock = SystemClock();
-    connect(&publisher_, &PagePublisher::due, this, &MonitorController::writePage);
+    connect(&publisher_, &PagePublisher::published, this, &MonitorController::onPublished);
     connect(&publisher_, &PagePublisher::updateTimeChanged, this, &MonitorController::updateTimeChanged);
     deferredStartTimer_.setSingleShot(true);
     deferredStartTimer_.setInterval(1);
@@ -76,11 +53,6 @@ MonitorController::MonitorController(Options options, QObject* parent)
 
 MonitorController::~MonitorController() = default;
 
-quint16 MonitorController::webPort() const
-{
-    return web_ ? web_->port() : 0;
-}
-
 text::LocalDateTime MonitorController::now() const
 {
     return options_.clock();
@@ -88,27 +60,21 @@ text::LocalDateTime MonitorController::now() const
 
 void MonitorController::startUp()
 {
-    setStatus(text::messages::kStopped);
+    setStatus(messages::kStopped, Severity::info);
 
     if (const auto bytes = storage::readExistingFile(options_.settingsPath); !bytes) {
         // Writing the defaults over it at exit would lose every value the user had.
         settingsUnreadable_ = true;
-        emit errorRaised(bytes.error() + QStringLiteral("\n設定は終了時に保存されません。"));
+        emit errorRaised(bytes.error() + QLatin1Char('\n') + utf8(messages::kSettingsNotSavedAtExit));
     } else if (*bytes) {
         settings_ = settings::parseSettings(**bytes);
     }
     devices_.setCapacity(static_cast<std::size_t>(settings_.maxDevices));
 
-    web_ = WebFront::open(*this, settings_.web, webProblem_);
-    if (!webProblem_.isEmpty()) {
-        setStatus(text::messages::kStopped); // now with the problem
-        emit webFailed(webProblem_);
-    }
-
     devices_.clear();
     if (const auto bytes = storage::readExistingFile(settings_.csvPath); !bytes) {
         settings_.autoStart = false;
-        setStatus(text::messages::kCsvUnreadable);
+        setStatus(messages::kCsvUnreadable, Severity::error);
     } else if (*bytes) {
         devices_.load(**bytes);
     }
@@ -157,13 +123,13 @@ void MonitorController::start()
         // Listening nowhere while showing "started" would hide the failure; stay stopped.
         publisher_.stop();
         listener_.setLocalPort(0);
-        setStatus(text::messages::kStopped);
-        emit errorRaised(QStringLiteral("ポート %1 は開けません").arg(port));
+        setStatus(messages::kStopped, Severity::info);
+        emit errorRaised(utf8(messages::kPortCannotOpen).arg(port));
         return;
     }
 
     setState(State::Running);
-    setStatus(text::messages::kStarting);
+    setStatus(messages::kStarting, Severity::info);
 }
 
 void MonitorController::stop()
@@ -173,7 +139,7 @@ void MonitorController::stop()
     const bool lastWriteFailed = !writeLastPage();
     publisher_.stop();
     if (!lastWriteFailed)
-        setStatus(text::messages::kStopped);
+        setStatus(messages::kStopped, Severity::info);
     setState(State::Stopped);
     if (!listener_.setLocalPort(0))
         emit errorRaised(listener_.errorString());
@@ -183,7 +149,8 @@ bool MonitorController::writeLastPage()
 {
     // Sightings received since the last tick would otherwise be lost, and Start reloads the CSV.
     listener_.readPending();
-    return writePage();
+    const report::WriteOutcome outcome = publisher_.publish();
+    return !outcome.pageFailed && !outcome.csvFailed;
 }
 
 void MonitorController::openSettings()
@@ -251,7 +218,7 @@ bool MonitorController::writeSettingsFile()
         existing = std::move(**bytes);
     if (const auto written = storage::replaceFile(options_.settingsPath, settings::writeSettings(existing, toWrite));
         !written) {
-        emit errorRaised(QStringLiteral("設定ファイル %1 に書き込めません。\n%2")
+        emit errorRaised(utf8(messages::kSettingsFileNotWritable)
                              .arg(QDir::toNativeSeparators(options_.settingsPath), written.error()));
         return false;
     }
@@ -337,16 +304,17 @@ MonitorController::Renamed MonitorController::renameDevice(int row, const QStrin
     const Result renamed = bytes ? devices_.rename(static_cast<std::size_t>(row), *bytes) : Result::badCharacter;
     if (renamed != Result::renamed) {
         emit errorRaised(renamed == Result::noNameField
-                             ? QStringLiteral("この行には名前を付けられません。")
-                             : QStringLiteral("名前「%1」は使えません。改行や Shift_JIS にない文字は名前にできません。").arg(name));
+                             ? utf8(messages::kLineCannotBeNamed)
+                             : utf8(messages::kNameRefused).arg(name));
         return renamed == Result::noNameField ? Renamed::notNameable : Renamed::badName;
     }
     emit deviceChanged(row);
 
     // Start reloads the CSV file: a name kept only in memory would be lost.
-    const report::WriteOutcome outcome = publisher_.publish();
+    QString failure;
+    const report::WriteOutcome outcome = publisher_.publish(&failure);
     if (outcome.pageFailed || outcome.csvFailed) {
-        emit errorRaised(storage::fromCp932(report::statusText(outcome)));
+        emit errorRaised(storage::fromCp932(report::statusText(outcome)) + QLatin1Char('\n') + failure);
         return Renamed::notSaved;
     }
     return Renamed::saved;
@@ -357,51 +325,47 @@ bool MonitorController::canRename(int row) const
     return row >= 0 && devices_.canRename(static_cast<std::size_t>(row));
 }
 
-QString MonitorController::deviceToolTip(int row) const
+std::optional<MonitorController::Details> MonitorController::details(int row) const
 {
     const auto fields = fieldsAt(row);
     if (!fields)
-        return {};
-    QStringList lines;
-    if (const QString maker = makers_.makerOf(fields->mac); !maker.isEmpty())
-        lines << QStringLiteral("メーカー: %1").arg(maker);
-    const QDateTime heard(QDate::fromString(storage::fromCp932(fields->date), QStringLiteral("yyyy/MM/dd")),
-                          QTime::fromString(storage::fromCp932(fields->time), QStringLiteral("HH:mm:ss")));
-    if (heard.isValid()) {
-        const text::LocalDateTime t = now();
-        const QDateTime at(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second));
-        QString line = QStringLiteral("最終受信: %1").arg(heard.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
-        if (const qint64 seconds = heard.secsTo(at); seconds >= 0)
-            line += QStringLiteral(" (%1)").arg(agoText(seconds));
-        lines << line;
-    }
-    return lines.join(QLatin1Char('\n'));
+        return std::nullopt;
+    const text::LocalDateTime t = now();
+    return Details{
+        makers_.makerOf(fields->mac),
+        QDateTime(QDate::fromString(storage::fromCp932(fields->date), QStringLiteral("yyyy/MM/dd")),
+                  QTime::fromString(storage::fromCp932(fields->time), QStringLiteral("HH:mm:ss"))),
+        QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second)),
+    };
 }
 
-bool MonitorController::writePage()
+void MonitorController::onPublished(const report::WriteOutcome& outcome)
 {
-    const report::WriteOutcome outcome = publisher_.publish();
     refusedSinceTick_ = false;
+    // A write while stopped (a rename) leaves the stopped status as it is.
+    if (state_ != State::Running)
+        return;
     // New devices are turned away for as long as the list is full, not only in a tick that saw one.
-    setStatus(report::statusText(outcome), devices_.full() ? capWarning() : QString());
-    return !outcome.pageFailed && !outcome.csvFailed;
+    const bool failed = outcome.pageFailed || outcome.csvFailed;
+    setStatus(report::statusText(outcome), failed ? Severity::error : Severity::info,
+              devices_.full() ? capWarning() : QString());
 }
 
 QString MonitorController::capWarning() const
 {
-    return QStringLiteral("機器数が上限 %1 台に達しました").arg(devices_.capacity());
+    return utf8(messages::kListFull).arg(devices_.capacity());
 }
 
 void MonitorController::noteRefusals()
 {
     refusedSinceTick_ = true;
-    if (capWarnedAt_.isValid() && !capWarnedAt_.hasExpired(options_.capWarningIntervalMs))
+    if (capWarnedAt_.isValid() && !capWarnedAt_.hasExpired(kCapWarningIntervalMs))
         return;
     capWarnedAt_.start();
-    const QString warning = capWarning() + QStringLiteral("。新しい機器は記録されません。");
+    const QString warning = capWarning() + utf8(messages::kNewDevicesRefused);
     emit capWarningRaised(warning);
     if (settings_.notifyNewDevices) // already rare: told at once
-        emit noticeRaised(QStringLiteral("ZQN LIST"), warning);
+        emit noticeRaised(programName(), warning);
 }
 
 void MonitorController::setState(State state)
@@ -412,11 +376,20 @@ void MonitorController::setState(State state)
     emit stateChanged(state_);
 }
 
-void MonitorController::setStatus(std::string_view cp932Text, const QString& warning)
+void MonitorController::setStandingProblem(const QString& problem)
 {
-    runStatus_ = storage::fromCp932(cp932Text);
+    standingProblem_ = problem;
+    setStatus({}, statusSeverity_, warning_);
+}
+
+void MonitorController::setStatus(std::string_view cp932Text, Severity severity, const QString& warning)
+{
+    if (!cp932Text.empty())
+        runStatus_ = storage::fromCp932(cp932Text);
+    statusSeverity_ = severity;
+    warning_ = warning;
     statusText_ = runStatus_;
-    for (const QString& extra : {warning, webProblem_}) {
+    for (const QString& extra : {warning, standingProblem_}) {
         if (!extra.isEmpty())
             statusText_ += QLatin1Char(' ') + extra;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -23,12 +24,11 @@
 
 namespace zqn::app {
 
-class WebFront;
-
-// The monitor itself, window or not: settings, device list, listener, page publisher, and
-// the whole life of the program from start-up to exit. Views present it and forward what the user
-// asks for; every rule about what may happen when lives here. Its actions never throw: a failure
-// the user must see is emitted as errorRaised, for the program's one error handler.
+// The monitor's state machine, window or not: the settings and their file, the device list and
+// the listener, Start, Stop, the settings panel and exit, and what became of each datagram. Views
+// present it and forward what the user asks for; every rule about what may happen when lives
+// here. Its actions never throw: a failure the user must see is emitted as errorRaised, for the
+// program's one error handler.
 class MonitorController : public QObject {
     Q_OBJECT
     Q_PROPERTY(State state READ state NOTIFY stateChanged)
@@ -49,8 +49,6 @@ public:
         bool alwaysStart = false;
         bool writeSettingsAtExit = true;
         int noticeWindowMs = DeviceNotices::kDefaultWindowMs;
-        // How often, at most, a full list says that it turns new devices away.
-        int capWarningIntervalMs = 60'000;
         // Where the IEEE registry's CSV files are (Debian's ieee-data).
         QString makerFolder = MakerRegistry::defaultFolder();
     };
@@ -88,7 +86,15 @@ public:
     bool canStop() const { return !exiting_ && state_ == State::Running; }
     bool canOpenSettings() const { return !exiting_ && state_ == State::Stopped; }
 
+    // Whether the status tells of a failure, for a log that ranks its lines.
+    enum class Severity { info, error };
+    Q_ENUM(Severity)
+
     QString statusText() const { return statusText_; }
+    Severity statusSeverity() const { return statusSeverity_; }
+    // A problem beside the monitor (a web endpoint that cannot listen) that the status keeps
+    // showing after whatever it says.
+    void setStandingProblem(const QString& problem);
     // The status without the warning a full list adds to it.
     QString runStatus() const { return runStatus_; }
     QString updateTime() const { return publisher_.updateTime(); }
@@ -118,16 +124,19 @@ public:
     bool canRename(int row) const;
 
     // What the user may want to know of a device beyond its line: its maker (from the IEEE
-    // registry, read at the first question) and when it was last heard, and how long ago.
-    QString deviceToolTip(int row) const;
+    // registry, read at the first question; empty when not known) and when it was last heard
+    // (invalid when its line does not say), against the clock's time now.
+    struct Details {
+        QString maker;
+        QDateTime heard;
+        QDateTime now;
+    };
+    std::optional<Details> details(int row) const;
 
     bool notifiesNewDevices() const { return settings_.notifyNewDevices; }
     void setNotifyNewDevices(bool on);
 
     const PagePublisher& publisher() const { return publisher_; }
-    // For tests: the page timer and the listener.
-    const QTimer& pageTimer() const { return publisher_.timer(); }
-    const discovery::UdpListener& listener() const { return listener_; }
 
     // Handles one datagram as the listener delivers it.
     void handleDatagram(QByteArrayView datagram, QByteArrayView fromIp);
@@ -139,8 +148,6 @@ public:
         std::uint64_t refused = 0;  // a new device, and the list is full
     };
     const DatagramCounts& datagramCounts() const { return datagrams_; }
-    // The web endpoint's port, or 0 when WEB is off or it could not listen.
-    quint16 webPort() const;
 
 signals:
     void stateChanged(zqn::app::MonitorController::State state);
@@ -157,16 +164,14 @@ signals:
     void notifyNewDevicesChanged(bool on);
     // New devices are being turned away: the list holds as many as it may.
     void capWarningRaised(const QString& warning);
-    // WEB asked for the web endpoint, and it cannot listen; the status keeps saying so too.
-    void webFailed(const QString& problem);
 
 private:
-    // Returns false when a file could not be written (the status says which).
-    bool writePage();
+    void onPublished(const report::WriteOutcome& outcome);
     bool writeSettingsFile();
+    // Returns false when a file could not be written (the status says which).
     bool writeLastPage();
     void setState(State state);
-    void setStatus(std::string_view cp932Text, const QString& warning = {});
+    void setStatus(std::string_view cp932Text, Severity severity, const QString& warning = {});
     QString capWarning() const;
     // The fields of device line row, as the page shows them; nothing for a row not there.
     std::optional<discovery::DeviceLine> fieldsAt(int row) const;
@@ -192,9 +197,10 @@ private:
     QElapsedTimer capWarnedAt_;
     QString runStatus_;
     QString statusText_;
+    Severity statusSeverity_ = Severity::info;
+    QString warning_;
+    QString standingProblem_;
     DatagramCounts datagrams_;
-    std::unique_ptr<WebFront> web_;
-    QString webProblem_;
 };
 
 } // namespace zqn::app

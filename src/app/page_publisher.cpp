@@ -4,7 +4,7 @@
 #include <limits>
 #include <utility>
 
-#include "app/file_sink.h"
+#include "storage/file_store.h"
 
 namespace zqn::app {
 
@@ -54,19 +54,28 @@ void PagePublisher::onTimer()
         if (timer_.interval() != ms)
             timer_.setInterval(ms);
     }
-    emit due();
+    publish();
 }
 
-report::WriteOutcome PagePublisher::publish()
+report::WriteOutcome PagePublisher::publish(QString* failure)
 {
     const std::string stamp = text::stampText(clock_());
     updateTime_ = QString::fromLatin1(stamp.data(), static_cast<qsizetype>(stamp.size()));
     emit updateTimeChanged(updateTime_);
 
-    StorageFileSink files;
+    QStringList failures;
+    const auto replace = [&failures](std::string_view cp932Path, const std::function<void(text::ByteSink&)>& produce) {
+        const storage::Status written = storage::replaceFileWith(storage::nativeName(cp932Path), produce);
+        if (!written)
+            failures.append(written.error());
+        return written.ok();
+    };
     const report::WriteOutcome outcome = report::writeListPage(
-        blocks_, devices_, {stamp, settings_.httpPort, settings_.htmlPath, settings_.csvPath}, files);
-    emit published(outcome);
+        blocks_, devices_, {stamp, settings_.httpPort, settings_.htmlPath, settings_.csvPath}, replace);
+    const QString why = failures.join(QLatin1Char('\n'));
+    if (failure)
+        *failure = why;
+    emit published(outcome, why);
     return outcome;
 }
 

@@ -15,7 +15,7 @@ namespace zqn::app {
 
 // The list page and the CSV file: the template and its blocks, the save-interval timer, the
 // writes and the update time. It reads the settings and the device list it is given and owns
-// neither; what a write's outcome means for the program is for its owner to say.
+// neither; what a write's outcome means is for those who listen to published to say.
 class PagePublisher : public QObject {
     Q_OBJECT
 
@@ -27,21 +27,25 @@ public:
     // The blocks follow the settings' interval, HTML path and heading; rebuilt when they change.
     void rebuildBlocks();
 
-    // The first tick follows at once, then one every save interval.
+    // The first write follows at once, then one every save interval.
     void start();
     void stop();
+    bool isRunning() const { return timer_.isActive(); }
+    // Milliseconds from one write to the next while running.
+    int intervalMs() const { return timer_.interval(); }
 
-    // Writes the page and the CSV file now.
-    report::WriteOutcome publish();
+    // Writes the page and the CSV file now; failure, when given, takes what published tells.
+    report::WriteOutcome publish(QString* failure = nullptr);
 
     QString updateTime() const { return updateTime_; }
-    const QTimer& timer() const { return timer_; }
+    std::string_view htmlPath() const { return settings_.htmlPath; }
+    std::string_view csvPath() const { return settings_.csvPath; }
 
 signals:
-    // The save interval is up: the owner publishes and reports the outcome.
-    void due();
     void updateTimeChanged(const QString& text);
-    void published(const report::WriteOutcome& outcome);
+    // After every write. failure: "file: reason" for each file that could not be replaced, one a
+    // line; empty when both were.
+    void published(const report::WriteOutcome& outcome, const QString& failure);
 
 private:
     void onTimer();

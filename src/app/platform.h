@@ -12,11 +12,12 @@
 #include "discovery/datagram_batch.h"
 #include "storage/result.h"
 
-// What differs between platforms, kept in this one place.
+// What the program asks of the system, one source per concern: platform_signals.cpp (start and
+// end), platform_service.cpp (the service manager), platform_files.cpp, platform_receive.cpp.
 namespace zqn::app {
 
-// False when a window program could not open a window here: on X11 and Wayland systems, when
-// neither display is named (Qt would abort). Elsewhere a display is taken to be there.
+// False when a window program could not open a window here: when neither an X11 nor a Wayland
+// display is named (Qt would abort), and no platform was chosen by hand.
 bool displayAvailable();
 
 // Catches SIGTERM and SIGINT from the very start of the program. The handlers only write a byte
@@ -29,7 +30,7 @@ void watchTerminationSignals(QObject* context, std::function<void()> onTerminate
 
 // Reserves room for size bytes in file before a rewrite in place, without changing its length
 // or a byte of it, and checks the file-size limit: a full disk then fails before the old file is
-// touched. Succeeds where the file system cannot reserve space (the write finds out, as before).
+// touched. Succeeds where the file system cannot reserve space: the write then finds out.
 // For storage::setSpaceReserver.
 storage::Status reserveFileSpace(QFileDevice& file, qint64 size);
 
@@ -48,7 +49,7 @@ void startServiceWatchdog(QObject* context);
 bool stderrIsJournalStream();
 
 // A regular file opened for reading, for the web endpoint, which then owns the descriptor.
-// Nothing where the file cannot be opened, or where files are not served by descriptor.
+// Nothing where the file cannot be opened or is not a regular file.
 struct ReadableFile {
     int descriptor = -1;
     std::uint64_t size = 0;
@@ -57,12 +58,12 @@ std::optional<ReadableFile> openForServing(const QString& path);
 // For a file that could not be handed on after all.
 void closeServable(const ReadableFile& file);
 
-// A reader that leaves early must not end the program with SIGPIPE. False where the signal is
-// not there to ignore.
+// A reader that leaves early must not end the program with SIGPIPE. False when it cannot be
+// ignored.
 bool ignoreBrokenPipes();
 
-// Reads the listener's socket in batches where the system can (recvmmsg on Linux); nothing where
-// it cannot, or when ZQN_PORTABLE_RECEIVE=1 asks for the portable path, so that it is tested here.
+// Reads the listener's socket in batches, with recvmmsg. The listener takes nothing for its
+// portable path, one datagram at a time through Qt.
 std::unique_ptr<discovery::DatagramBatchReader> datagramBatchReader();
 
 } // namespace zqn::app

@@ -2,7 +2,7 @@
 
 #include <QDateTime>
 
-#include "app/monitor_controller.h"
+#include "app/page_publisher.h"
 #include "app/platform.h"
 #include "settings/settings.h"
 #include "storage/file_store.h"
@@ -12,7 +12,7 @@ namespace zqn::app {
 namespace {
 
 // The file just written, or none (503) when it cannot be opened.
-void serveFile(web::Endpoint& endpoint, web::Endpoint::File file, const std::string& cp932Path)
+void serveFile(web::Endpoint& endpoint, web::Endpoint::File file, std::string_view cp932Path)
 {
     const auto opened = cp932Path.empty() ? std::nullopt : openForServing(storage::nativeName(cp932Path));
     if (!opened)
@@ -23,15 +23,16 @@ void serveFile(web::Endpoint& endpoint, web::Endpoint::File file, const std::str
 
 } // namespace
 
-WebFront::WebFront(const MonitorController& controller)
-    : controller_(controller)
+WebFront::WebFront(const PagePublisher& publisher, std::function<Reading()> read)
+    : publisher_(publisher)
+    , read_(std::move(read))
     , endpoint_([this] { return metrics(); })
 {
-    connect(&controller.publisher(), &PagePublisher::published, this, &WebFront::onPublished);
+    connect(&publisher, &PagePublisher::published, this, &WebFront::onPublished);
 }
 
-std::unique_ptr<WebFront> WebFront::open(const MonitorController& controller, const std::string& value,
-                                         QString& problem)
+std::unique_ptr<WebFront> WebFront::open(const PagePublisher& publisher, std::function<Reading()> read,
+                                         const std::string& value, QString& problem)
 {
     const QString setting = QStringLiteral("WEB=%1").arg(QString::fromLatin1(value.data(), qsizetype(value.size())));
     const settings::WebAddress address = settings::parseWebAddress(value);
@@ -41,7 +42,7 @@ std::unique_ptr<WebFront> WebFront::open(const MonitorController& controller, co
         problem = QStringLiteral("%1 は使えません: %2").arg(setting, QString::fromStdString(address.problem));
         return nullptr;
     }
-    std::unique_ptr<WebFront> front(new WebFront(controller));
+    std::unique_ptr<WebFront> front(new WebFront(publisher, std::move(read)));
     const QString failure = front->endpoint_.listen(QString::fromStdString(address.host),
                                                     static_cast<quint16>(address.port), ignoreBrokenPipes(), {});
     if (!failure.isEmpty()) {
@@ -57,27 +58,25 @@ void WebFront::onPublished(const report::WriteOutcome& outcome)
     pageFailures_ += outcome.pageFailed ? 1 : 0;
     csvFailures_ += outcome.csvFailed ? 1 : 0;
     // A failed replace leaves the previous file whole on disk: it stays what is served.
-    const settings::Settings& settings = controller_.settings();
     if (!outcome.pageFailed) {
-        serveFile(endpoint_, web::Endpoint::File::page, settings.htmlPath);
-        if (!settings.htmlPath.empty())
+        serveFile(endpoint_, web::Endpoint::File::page, publisher_.htmlPath());
+        if (!publisher_.htmlPath().empty())
             lastPageWriteSeconds_ = QDateTime::currentSecsSinceEpoch();
     }
     if (!outcome.csvFailed)
-        serveFile(endpoint_, web::Endpoint::File::csv, settings.csvPath);
+        serveFile(endpoint_, web::Endpoint::File::csv, publisher_.csvPath());
 }
 
 web::Metrics WebFront::metrics() const
 {
-    const auto& devices = controller_.devices();
-    const auto& datagrams = controller_.datagramCounts();
+    const Reading now = read_();
     return {
-        .devices = devices.count(),
-        .deviceCapacity = devices.capacity(),
-        .running = controller_.state() == MonitorController::State::Running,
-        .recorded = datagrams.recorded,
-        .filtered = datagrams.filtered,
-        .refused = datagrams.refused,
+        .devices = now.devices,
+        .deviceCapacity = now.deviceCapacity,
+        .running = now.running,
+        .recorded = now.recorded,
+        .filtered = now.filtered,
+        .refused = now.refused,
         .pageWrites = writes_,
         .pageFailures = pageFailures_,
         .csvFailures = csvFailures_,

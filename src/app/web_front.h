@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "report/list_page.h"
@@ -11,27 +12,36 @@
 
 namespace zqn::app {
 
-class MonitorController;
+class PagePublisher;
 
-// The web endpoint as the monitor feeds it: the page and the CSV file as each write left them,
-// and the metrics. Made only when WEB asks for it.
+// The web endpoint as the monitor feeds it: the page and the CSV file as each of the publisher's
+// writes left them, and the metrics. Made only when WEB asks for it.
 class WebFront : public QObject {
     Q_OBJECT
 
 public:
+    // The monitor as the metrics tell it.
+    struct Reading {
+        std::size_t devices = 0;
+        std::size_t deviceCapacity = 0;
+        bool running = false;
+        std::uint64_t recorded = 0;
+        std::uint64_t filtered = 0;
+        std::uint64_t refused = 0;
+    };
+
     // Listens where value (WEB's text) says. Nothing, and no problem, when it says off; nothing
     // and the line that tells why when it cannot listen.
-    static std::unique_ptr<WebFront> open(const MonitorController& controller, const std::string& value,
-                                          QString& problem);
-
-    quint16 port() const { return endpoint_.port(); }
+    static std::unique_ptr<WebFront> open(const PagePublisher& publisher, std::function<Reading()> read,
+                                          const std::string& value, QString& problem);
 
 private:
-    explicit WebFront(const MonitorController& controller);
+    WebFront(const PagePublisher& publisher, std::function<Reading()> read);
     void onPublished(const report::WriteOutcome& outcome);
     web::Metrics metrics() const;
 
-    const MonitorController& controller_;
+    const PagePublisher& publisher_;
+    std::function<Reading()> read_;
     web::Endpoint endpoint_;
     std::uint64_t writes_ = 0;
     std::uint64_t pageFailures_ = 0;

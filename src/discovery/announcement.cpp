@@ -38,12 +38,6 @@ bool macStartsWith(std::string_view bytes, std::uint8_t a, std::uint8_t b, std::
 
 } // namespace
 
-std::optional<std::string> macTextOf(std::string_view datagram)
-{
-    const auto mac = macTextIn(datagram);
-    return mac ? std::optional<std::string>(mac->view()) : std::nullopt;
-}
-
 std::optional<MacText> macTextIn(std::string_view datagram)
 {
     std::array<char, 24> converted{};

@@ -17,9 +17,7 @@ inline constexpr std::size_t kMaxDatagramLength = 2048;
 // The MAC text of an acceptable announcement ("0A:1B:2C:3D:4E:5F"; a count under 12 leaves
 // empty pairs, "0A:1B:2C:3D::"), or nothing for a datagram that is dropped: one that fails the
 // filter, or one too short to hold the bytes its count names. Never reads past the datagram.
-std::optional<std::string> macTextOf(std::string_view datagram);
-
-// The same MAC text in a fixed buffer, for the path of every datagram: nothing is allocated.
+// A fixed buffer, for the path of every datagram: nothing is allocated.
 struct MacText {
     std::array<char, 17> chars{};
     std::size_t size = 0;

@@ -185,16 +185,4 @@ void DeviceList::load(std::string_view bytes)
     firstLineOfKey_.rebuild(lines_);
 }
 
-std::string DeviceList::text() const
-{
-    std::size_t size = 0;
-    for (const auto& line : lines_)
-        size += line.size() + text::kLineBreak.size();
-    std::string out;
-    out.reserve(size);
-    for (std::size_t i = 0; i < lines_.size(); ++i)
-        out.append(lines_[i]).append(lineBreakAfter(i));
-    return out;
-}
-
 } // namespace zqn::discovery

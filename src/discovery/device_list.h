@@ -64,10 +64,6 @@ public:
     // Replaces the whole list by the lines of a CSV file's bytes.
     void load(std::string_view bytes);
 
-    // The CSV file's bytes: every line followed by CR LF, except that a list loaded from a file
-    // whose last line had no break keeps writing its last line without one.
-    std::string text() const;
-
     // What follows line index in the CSV file: CR LF, or nothing after a last line that had none.
     std::string_view lineBreakAfter(std::size_t index) const
     {

@@ -1,6 +1,5 @@
 #include "report/list_page.h"
 
-#include <algorithm>
 #include <charconv>
 
 #include "discovery/device_line.h"
@@ -35,16 +34,6 @@ constexpr std::string_view kButtonStart = R"(><INPUT TYPE="submit" VALUE=")";
 constexpr std::string_view kButtonEnd = R"(">)";
 constexpr std::string_view kRowEnd = "</TD></FORM></TR>";
 
-constexpr std::size_t kRowFixedBytes = kRowStart.size() + kEvenRowColour.size() + kNumberCellStart.size()
-    + kNameCellStart.size() + kIdeographicSpace.size() + kCellBreak.size() + kLineBreak.size()
-    + kAddressCellStart.size() + kCellBreak.size() + kLineBreak.size()
-    + 1 + kCellBreak.size() + kLineBreak.size()
-    + kFormStart.size() + kButtonStart.size() + kConnect.size() + kButtonEnd.size() + kLineBreak.size()
-    + kRowEnd.size() + kLineBreak.size();
-
-// Room for the row number and the second copy of a dotted IPv4 address, which the line holds once.
-constexpr std::size_t kRowVariableAllowance = 10 + 15;
-
 // ":" and the port, or nothing for the HTTP default.
 struct PortSuffix {
     char bytes[16];
@@ -65,18 +54,6 @@ void appendNumber(std::string& out, std::size_t value)
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     out.append(digits, static_cast<std::size_t>(end - digits));
-}
-
-std::size_t rowBlockSizeEstimate(const discovery::DeviceList& devices, std::string_view stamp,
-                                 std::string_view portSuffix)
-{
-    std::size_t size = kStampRowStart.size() + stamp.size() + kStampRowEnd.size() + kLineBreak.size()
-        + kHeaderRow.size() + kStampRowStart.size() + kIdeographicSpace.size() + kStampRowEnd.size()
-        + kLineBreak.size();
-    const std::size_t perRow = kRowFixedBytes + kRowVariableAllowance + 2 * portSuffix.size();
-    for (const auto& line : devices.lines())
-        size += perRow + std::min(line.size(), text::kLineReadLimit);
-    return size;
 }
 
 void appendDeviceRow(std::string& out, const discovery::DeviceLine& fields, std::size_t index,
@@ -152,6 +129,8 @@ void writePage(ByteSink& sink, const PageBlocks& blocks, const discovery::Device
     sink.write(blocks.tail);
 }
 
+} // namespace
+
 void writeCsv(ByteSink& sink, const discovery::DeviceList& devices)
 {
     BufferedWriter writer(sink);
@@ -160,35 +139,6 @@ void writeCsv(ByteSink& sink, const discovery::DeviceList& devices)
         writer.spillIfFull();
     }
     writer.spill();
-}
-
-} // namespace
-
-bool FileSink::replaceWith(std::string_view path, const std::function<void(ByteSink&)>& produce)
-{
-    struct Gather final : ByteSink {
-        std::string bytes;
-        void write(std::string_view piece) override { bytes.append(piece); }
-    } gathered;
-    produce(gathered);
-    return replace(path, gathered.bytes);
-}
-
-std::string rowBlock(const discovery::DeviceList& devices, std::string_view stamp, int httpPort)
-{
-    const PortSuffix portSuffix(httpPort);
-    std::string rows;
-    rows.reserve(rowBlockSizeEstimate(devices, stamp, portSuffix.text()));
-    appendRowBlock(rows, devices, stamp, portSuffix.text(), [](std::string&) {});
-    return rows;
-}
-
-std::string pageText(const PageBlocks& blocks, std::string_view rows)
-{
-    std::string page;
-    page.reserve(blocks.head.size() + rows.size() + blocks.tail.size());
-    page.append(blocks.head).append(rows).append(blocks.tail);
-    return page;
 }
 
 std::string statusText(WriteOutcome outcome)
@@ -206,16 +156,16 @@ std::string statusText(WriteOutcome outcome)
 }
 
 WriteOutcome writeListPage(const PageBlocks& blocks, const discovery::DeviceList& devices,
-                           const PageWrite& write, FileSink& sink)
+                           const PageWrite& write, const ReplaceFile& replace)
 {
     WriteOutcome outcome;
     if (!write.htmlPath.empty()) {
-        outcome.pageFailed = !sink.replaceWith(
+        outcome.pageFailed = !replace(
             write.htmlPath, [&](ByteSink& out) { writePage(out, blocks, devices, write.stamp, write.httpPort); });
     }
     // The CSV file holds every line, also those after a line that ended the listing.
     if (!write.csvPath.empty())
-        outcome.csvFailed = !sink.replaceWith(write.csvPath, [&](ByteSink& out) { writeCsv(out, devices); });
+        outcome.csvFailed = !replace(write.csvPath, [&](ByteSink& out) { writeCsv(out, devices); });
     return outcome;
 }
 

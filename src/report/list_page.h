@@ -12,22 +12,13 @@ namespace zqn::report {
 
 using text::ByteSink;
 
-// Where the page writer's files go. A replace either succeeds whole or returns false.
-class FileSink {
-public:
-    virtual ~FileSink() = default;
-    virtual bool replace(std::string_view path, std::string_view bytes) = 0;
-    // Replaces the file with what produce writes, so that a large file need not be held whole in
-    // memory. By default the pieces are gathered and passed to replace.
-    virtual bool replaceWith(std::string_view path, const std::function<void(ByteSink&)>& produce);
-};
+// Replaces the file at path with what produce writes, whole or not at all; false when it could
+// not. produce may write in pieces, so that a large file need not be held whole in memory.
+using ReplaceFile = std::function<bool(std::string_view path, const std::function<void(ByteSink&)>& produce)>;
 
-// The table rows for the device lines: the stamp row, the header rows, one five-line row per
-// device line up to the first line without a comma, and the closing row. Each line ends in CR LF.
-std::string rowBlock(const discovery::DeviceList& devices, std::string_view stamp, int httpPort);
-
-// Head block, row block, tail block.
-std::string pageText(const PageBlocks& blocks, std::string_view rows);
+// The CSV file's bytes: every line followed by CR LF, except that a list loaded from a file whose
+// last line had no break keeps writing its last line without one.
+void writeCsv(ByteSink& sink, const discovery::DeviceList& devices);
 
 struct WriteOutcome {
     bool pageFailed = false;
@@ -44,9 +35,9 @@ struct PageWrite {
     std::string_view csvPath;
 };
 
-// One page write: renders the page, saves it and the device list's CSV text through the sink.
+// One page write: renders the page and saves it and the device list's CSV text through replace.
 // A failure of one file does not keep the other from being written.
 WriteOutcome writeListPage(const PageBlocks& blocks, const discovery::DeviceList& devices,
-                           const PageWrite& write, FileSink& sink);
+                           const PageWrite& write, const ReplaceFile& replace);
 
 } // namespace zqn::report

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "discovery/device_capacity.h"
+#include "text/messages.h"
 
 namespace zqn::settings {
 
@@ -20,7 +21,7 @@ struct Settings {
     int saveInterval = 10; // seconds
     std::string csvPath = "zqnlist.csv";
     std::string htmlPath = "zqnlist.htm";
-    std::string heading = "ZQN LIST";
+    std::string heading{text::messages::kProgramName};
     bool notifyNewDevices = false;
     int maxDevices = static_cast<int>(discovery::kDefaultDeviceCapacity); // within the two limits above
     std::string web = {}; // the web endpoint's address as written; see parseWebAddress

@@ -18,4 +18,18 @@ inline constexpr std::string_view kReload = "\x8D\x58\x90\x56";                /
 inline constexpr std::string_view kConnect = "\x90\xDA\x91\xB1";               // 接続
 inline constexpr std::string_view kIdeographicSpace = "\x81\x40";              // U+3000
 
+
+// The program's name, as its windows and notices show it and the page's default heading.
+inline constexpr std::string_view kProgramName = "ZQN LIST";
+
+// What only the window, the notices and the journal show, in UTF-8; %1 and %2 are filled in.
+inline constexpr std::string_view kSettingsNotSavedAtExit = "設定は終了時に保存されません。";
+inline constexpr std::string_view kPortCannotOpen = "ポート %1 は開けません";
+inline constexpr std::string_view kSettingsFileNotWritable = "設定ファイル %1 に書き込めません。\n%2";
+inline constexpr std::string_view kLineCannotBeNamed = "この行には名前を付けられません。";
+inline constexpr std::string_view kNameRefused =
+    "名前「%1」は使えません。改行や Shift_JIS にない文字は名前にできません。";
+inline constexpr std::string_view kListFull = "機器数が上限 %1 台に達しました";
+inline constexpr std::string_view kNewDevicesRefused = "。新しい機器は記録されません。";
+
 } // namespace zqn::text::messages

@@ -4,6 +4,7 @@
 #include <QDBusMessage>
 #include <QVariantMap>
 
+#include "app/program_name.h"
 #include "zqnlist_app_id.h"
 
 namespace zqn::ui {
@@ -35,7 +36,7 @@ bool DesktopNotices::show(const QString& title, const QString& message)
                                                          kService, QStringLiteral("Notify"));
     // The desktop entry lets the desktop name the program and find its icon.
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral(ZQN_APP_ID)}};
-    notify << QStringLiteral("ZQN LIST") << 0u << QStringLiteral(ZQN_APP_ID) << title << message << QStringList()
+    notify << app::programName() << 0u << QStringLiteral(ZQN_APP_ID) << title << message << QStringList()
            << hints << kServerDefaultTimeout;
     // Not waited for: the window must not stall on a slow service.
     return bus_.send(notify);

@@ -18,6 +18,32 @@ std::size_t widestOf(const text::Lines& lines)
     return widest;
 }
 
+QString agoText(qint64 seconds)
+{
+    if (seconds < 60)
+        return QStringLiteral("%1秒前").arg(seconds);
+    if (seconds < 3600)
+        return QStringLiteral("%1分前").arg(seconds / 60);
+    if (seconds < 86400)
+        return QStringLiteral("%1時間前").arg(seconds / 3600);
+    return QStringLiteral("%1日前").arg(seconds / 86400);
+}
+
+// The maker and when the device was last heard, and how long ago; a line it cannot tell is left out.
+QString toolTipOf(const app::MonitorController::Details& details)
+{
+    QStringList lines;
+    if (!details.maker.isEmpty())
+        lines << QStringLiteral("メーカー: %1").arg(details.maker);
+    if (details.heard.isValid()) {
+        QString line = QStringLiteral("最終受信: %1").arg(details.heard.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+        if (const qint64 seconds = details.heard.secsTo(details.now); seconds >= 0)
+            line += QStringLiteral(" (%1)").arg(agoText(seconds));
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace
 
 DeviceListModel::DeviceListModel(const app::MonitorController& controller, QObject* parent)
@@ -51,7 +77,7 @@ QVariant DeviceListModel::data(const QModelIndex& index, int role) const
     if (row >= controller_.devices().count())
         return {};
     if (role == Qt::ToolTipRole)
-        return controller_.deviceToolTip(index.row());
+        return toolTipOf(controller_.details(index.row()).value_or(app::MonitorController::Details{}));
     return storage::fromCp932(controller_.devices().line(row));
 }
 

@@ -1,5 +1,7 @@
 #include "ui/error_reporting.h"
 
+#include "app/program_name.h"
+
 #include <QMessageBox>
 
 #include <exception>
@@ -23,7 +25,7 @@ void showErrorMessage(const QString& message)
         handler(message);
         return;
     }
-    QMessageBox::critical(nullptr, QStringLiteral("ZQN LIST"), message);
+    QMessageBox::critical(nullptr, app::programName(), message);
 }
 
 ErrorHandler setErrorHandler(ErrorHandler handler)

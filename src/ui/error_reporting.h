@@ -7,7 +7,7 @@
 
 namespace zqn::ui {
 
-// The one place where an error becomes a message box ("ZQN LIST", critical).
+// The one place where an error becomes a message box (titled with the program's name, critical).
 void showErrorMessage(const QString& message);
 
 using ErrorHandler = std::function<void(const QString& message)>;

@@ -15,6 +15,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/program_name.h"
 #include "ui/device_list_model.h"
 #include "ui/device_list_view.h"
 #include "ui/error_reporting.h"
@@ -74,7 +75,7 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     Q_UNUSED(resourcesReady);
 
     setObjectName(QStringLiteral("zqnlist01"));
-    setWindowTitle(QStringLiteral("ZQN LIST Version " ZQN_VERSION));
+    setWindowTitle(app::programName() + QStringLiteral(" Version " ZQN_VERSION));
     setWindowIcon(QIcon(QStringLiteral(":/zqnlist/zqnlist.png")));
 
     QFont interfaceFont = font();
@@ -117,7 +118,7 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     };
     deviceView_->setUrlOpener([](const QUrl& url) { QDesktopServices::openUrl(url); });
     confirmExit_ = [this] {
-        return QMessageBox::question(this, QStringLiteral("ZQN LIST"),
+        return QMessageBox::question(this, app::programName(),
                                      QStringLiteral("終了して宜しいですか？"),
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
                == QMessageBox::Yes;

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -10,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -42,6 +45,28 @@ void runPastTimersDueWithin(int ms)
     bool fired = false;
     QTimer::singleShot(ms, Qt::PreciseTimer, [&] { fired = true; });
     ASSERT_TRUE(test::eventually([&] { return fired; }, 60000));
+}
+
+// The local ports of this process's UDP sockets over IPv4, as the system lists them.
+std::vector<quint16> udpPortsOfThisProcess()
+{
+    std::set<QByteArray> inodes;
+    for (const QFileInfo& fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
+        const QString target = fd.symLinkTarget();
+        if (target.contains(QStringLiteral("socket:[")))
+            inodes.insert(target.section(QLatin1Char('['), 1).chopped(1).toLatin1());
+    }
+    std::vector<quint16> ports;
+    QFile table(QStringLiteral("/proc/self/net/udp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return ports;
+    table.readLine(); // the heading
+    while (!table.atEnd()) {
+        const QList<QByteArray> fields = table.readLine().simplified().split(' ');
+        if (fields.size() > 9 && inodes.count(fields[9]))
+            ports.push_back(static_cast<quint16>(fields[1].split(':').value(1).toUShort(nullptr, 16)));
+    }
+    return ports;
 }
 
 QByteArray readAll(const QString& path)
@@ -135,7 +160,7 @@ TEST_F(Controller, StatesFollowStartStopAndTheSettingsPanel)
         EXPECT_EQ(c->canStart(), step.canStart) << step.action;
         EXPECT_EQ(c->canStop(), step.canStop) << step.action;
         EXPECT_EQ(c->canOpenSettings(), step.canOpenSettings) << step.action;
-        EXPECT_EQ(c->pageTimer().isActive(), step.state == State::Running) << step.action;
+        EXPECT_EQ(c->publisher().isRunning(), step.state == State::Running) << step.action;
     }
     EXPECT_EQ(errors->count(), 0);
 }
@@ -147,11 +172,12 @@ TEST_F(Controller, FirstPageFollowsStartAtOnceThenTheInterval)
     EXPECT_EQ(c->statusText(), QStringLiteral("停止中"));
     c->start();
     EXPECT_EQ(c->statusText(), QStringLiteral("開始中"));
-    EXPECT_EQ(c->listener().boundPort(), port);
+    QUdpSocket other;
+    EXPECT_FALSE(other.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress)) << "the listener holds it";
     ASSERT_EVENTUALLY(QFile::exists(dir.filePath("zqnlist.htm")));
     EXPECT_EQ(c->statusText(), QStringLiteral("開始"));
     EXPECT_EQ(c->updateTime(), QStringLiteral("2024/05/01 09:15:30"));
-    EXPECT_EQ(c->pageTimer().interval(), 10000);
+    EXPECT_EQ(c->publisher().intervalMs(), 10000);
     EXPECT_TRUE(QFile::exists(dir.filePath("zqnlist.csv")));
     EXPECT_EQ(csv(), QByteArray());
 }
@@ -176,15 +202,16 @@ TEST_F(Controller, StopListensOnASystemChosenPort)
     auto c = makeController();
     c->start();
     c->stop();
-    EXPECT_EQ(c->listener().localPort(), 0);
-    EXPECT_NE(c->listener().boundPort(), port);
-    EXPECT_FALSE(c->pageTimer().isActive());
+    const std::vector<quint16> before = udpPortsOfThisProcess();
+    EXPECT_EQ(std::count(before.begin(), before.end(), port), 0);
+    ASSERT_EQ(before.size(), 1u) << "the listener's socket only";
+    EXPECT_FALSE(c->publisher().isRunning());
     EXPECT_EQ(c->statusText(), QStringLiteral("停止中"));
     // A stopped monitor still decodes what reaches its new port: the datagram sent there second is
     // the event after which the first one, had it arrived, would be in the list too.
     send(announcement(1));
     QUdpSocket sender;
-    ASSERT_EQ(sender.writeDatagram(announcement(2), QHostAddress::LocalHost, c->listener().boundPort()), 20);
+    ASSERT_EQ(sender.writeDatagram(announcement(2), QHostAddress::LocalHost, before.front()), 20);
     ASSERT_EVENTUALLY(c->devices().count() >= 1u);
     QCoreApplication::processEvents();
     EXPECT_EQ(c->devices().lines(), (text::Lines{(macOf(2) + ",127.0.0.1,2024/05/01,09:15:30,noname").toStdString()}));
@@ -217,7 +244,7 @@ TEST_F(Controller, ExitWhileRunningWritesTheLastPageAndTheSettings)
     EXPECT_TRUE(csv().contains(macOf(9)));
     const QByteArray ini = readAll(iniPath());
     EXPECT_TRUE(ini.contains("PORT=" + QByteArray::number(port) + "\r\n")) << ini.toStdString();
-    EXPECT_FALSE(c->pageTimer().isActive());
+    EXPECT_FALSE(c->publisher().isRunning());
 }
 
 TEST_F(Controller, HeldPortLeavesTheMonitorStopped)
@@ -228,8 +255,9 @@ TEST_F(Controller, HeldPortLeavesTheMonitorStopped)
     auto c = makeController();
     c->start();
     EXPECT_EQ(c->state(), State::Stopped);
-    EXPECT_FALSE(c->pageTimer().isActive());
-    EXPECT_EQ(c->listener().localPort(), 0);
+    EXPECT_FALSE(c->publisher().isRunning());
+    const std::vector<quint16> ports = udpPortsOfThisProcess();
+    EXPECT_EQ(std::count(ports.begin(), ports.end(), port), 1) << "the holder's only";
     EXPECT_EQ(c->statusText(), QStringLiteral("停止中"));
     ASSERT_EQ(errors->count(), 1);
     EXPECT_EQ(errors->at(0).at(0).toString(), QStringLiteral("ポート %1 は開けません").arg(port));
@@ -255,9 +283,9 @@ TEST_P(ControllerInterval, IntervalIsValidatedBeforeArming)
     QSignalSpy ticks(c.get(), &MonitorController::updateTimeChanged);
     c->start();
     ASSERT_EVENTUALLY((ticks.count()) == (1));
-    EXPECT_EQ(c->pageTimer().isActive(), GetParam().keepsTicking);
+    EXPECT_EQ(c->publisher().isRunning(), GetParam().keepsTicking);
     if (GetParam().keepsTicking) {
-        EXPECT_EQ(c->pageTimer().interval(), GetParam().intervalMs);
+        EXPECT_EQ(c->publisher().intervalMs(), GetParam().intervalMs);
     }
     runPastTimersDueWithin(30); // a timer left at Start's 1 ms would have ticked again
     EXPECT_EQ(ticks.count(), 1);
@@ -296,7 +324,7 @@ TEST_F(Controller, UnreadableCsvAtStartEndsThatStart)
     ASSERT_EQ(errors->count(), 1);
     EXPECT_TRUE(errors->at(0).at(0).toString().startsWith(QStringLiteral("ファイル ")));
     EXPECT_EQ(c->state(), State::Stopped);
-    EXPECT_FALSE(c->pageTimer().isActive());
+    EXPECT_FALSE(c->publisher().isRunning());
 }
 
 TEST_F(Controller, StartReloadsTheCsvAndAutoStartRuns)
@@ -475,46 +503,6 @@ TEST_F(Controller, ALineWhoseFirstCommaIsBeyondTheReadableBytesIsNoDevice)
     EXPECT_EQ(c->device(1)->name, QStringLiteral("near"));
     EXPECT_EQ(c->deviceUrl(1), QUrl(QStringLiteral("http://10.0.0.1")));
 }
-
-struct ToolTipCase {
-    const char* name;
-    const char* folder; // of the registry, below the test's folder
-    QByteArray line;
-    const char* toolTip;
-};
-
-void PrintTo(const ToolTipCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
-class ToolTip : public Controller, public testing::WithParamInterface<ToolTipCase> {};
-
-// The clock stands at 2024/05/01 09:15:30.
-TEST_P(ToolTip, NamesTheMakerAndWhenTheDeviceWasLastHeard)
-{
-    writeIni();
-    writeFile("oui.csv", "MA-L,02C3D7,Test Maker,x\n");
-    writeFile("zqnlist.csv", GetParam().line + "\r\n");
-    auto c = makeController([this](MonitorController::Options& options) {
-        options.makerFolder = dir.filePath(QLatin1String(GetParam().folder));
-    });
-    EXPECT_EQ(c->deviceToolTip(0), QString::fromUtf8(GetParam().toolTip));
-    EXPECT_EQ(errors->count(), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ToolTip,
-    testing::Values(
-        ToolTipCase{"minutes", ".", macOf(1) + ",10.0.0.1,2024/05/01,09:12:30,a",
-                    "メーカー: Test Maker\n最終受信: 2024/05/01 09:12:30 (3分前)"},
-        ToolTipCase{"days", ".", macOf(1) + ",10.0.0.1,2024/04/28,10:00:00,a",
-                    "メーカー: Test Maker\n最終受信: 2024/04/28 10:00:00 (2日前)"},
-        ToolTipCase{"no_registry", "none", macOf(1) + ",10.0.0.1,2024/05/01,09:15:00,a", "最終受信: 2024/05/01 09:15:00 (30秒前)"},
-        ToolTipCase{"later_than_the_clock", ".", "0A:00:00:00:00:01,10.0.0.1,2024/05/02,09:00:00,a",
-                    "最終受信: 2024/05/02 09:00:00"},
-        ToolTipCase{"no_time", ".", macOf(1) + ",10.0.0.1", "メーカー: Test Maker"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 class Notices : public Controller {
 protected:

@@ -15,6 +15,18 @@
 namespace zqn::discovery {
 namespace {
 
+// The suite runs twice: with the batched receive, and with ZQN_TEST_PORTABLE_RECEIVE=1 over the
+// portable path that the listener takes without a batch reader.
+bool portable()
+{
+    return qEnvironmentVariable("ZQN_TEST_PORTABLE_RECEIVE") == QLatin1String("1");
+}
+
+std::unique_ptr<DatagramBatchReader> reader()
+{
+    return portable() ? nullptr : app::datagramBatchReader();
+}
+
 struct Arrival {
     QByteArray bytes;
     QByteArray fromIp;
@@ -63,7 +75,7 @@ const QByteArray kMarker = "marker";
 // arrived or been dropped, so nothing has to wait for "nothing happens".
 std::vector<Arrival> arrivalsBeforeMarker(const QByteArray& datagram)
 {
-    UdpListener listener(app::datagramBatchReader());
+    UdpListener listener(reader());
     Recorder recorder(listener);
     Sender sender;
     sender.send(datagram, listener.boundPort());
@@ -114,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, DatagramSize,
 
 TEST(UdpListener, NamesTheSenderAddressAndPort)
 {
-    UdpListener listener(app::datagramBatchReader());
+    UdpListener listener(reader());
     Recorder recorder(listener);
     Sender sender;
     sender.send("hello", listener.boundPort());
@@ -125,14 +137,14 @@ TEST(UdpListener, NamesTheSenderAddressAndPort)
 
 TEST(UdpListener, StartsBoundToAPortOfTheSystemsChoice)
 {
-    UdpListener listener(app::datagramBatchReader());
+    UdpListener listener(reader());
     EXPECT_EQ(listener.localPort(), 0);
     EXPECT_NE(listener.boundPort(), 0);
 }
 
 TEST(UdpListener, SettingTheSamePortRecreatesTheSocket)
 {
-    UdpListener listener(app::datagramBatchReader());
+    UdpListener listener(reader());
     const quint16 port = listener.boundPort();
     ASSERT_TRUE(listener.setLocalPort(port));
     Recorder recorder(listener);
@@ -150,7 +162,7 @@ TEST(UdpListener, SettingTheSamePortRecreatesTheSocket)
 
 TEST(UdpListener, PortZeroStopsDeliveryFromTheOldPortAndFreesIt)
 {
-    UdpListener listener(app::datagramBatchReader());
+    UdpListener listener(reader());
     const quint16 oldPort = listener.boundPort();
     ASSERT_TRUE(listener.setLocalPort(oldPort));
     Recorder recorder(listener);
@@ -173,7 +185,7 @@ TEST(UdpListener, BindFailsWhenAnotherSocketHoldsThePort)
 {
     QUdpSocket holder;
     ASSERT_TRUE(holder.bind(QHostAddress::AnyIPv4, 0, QAbstractSocket::DontShareAddress));
-    UdpListener listener(app::datagramBatchReader());
+    UdpListener listener(reader());
     EXPECT_FALSE(listener.setLocalPort(holder.localPort()));
     EXPECT_EQ(listener.localPort(), holder.localPort());
     EXPECT_EQ(listener.boundPort(), 0);
@@ -186,7 +198,7 @@ TEST(UdpListener, BindFailsWhenAnotherSocketHoldsThePort)
 
 TEST(UdpListener, HoldsItsPortExclusively)
 {
-    UdpListener listener(app::datagramBatchReader());
+    UdpListener listener(reader());
     QUdpSocket intruder;
     EXPECT_FALSE(intruder.bind(QHostAddress::AnyIPv4, listener.boundPort(),
                                QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
@@ -194,7 +206,7 @@ TEST(UdpListener, HoldsItsPortExclusively)
 
 TEST(UdpListener, DeliversABurstLargerThanOneReadInOrder)
 {
-    UdpListener listener(app::datagramBatchReader());
+    UdpListener listener(reader());
     Recorder recorder(listener);
     Sender sender;
     constexpr int kBurst = 500;
@@ -213,7 +225,7 @@ TEST(UdpListener, DeliversABurstLargerThanOneReadInOrder)
 
 TEST(UdpListener, ReadPendingTakesEverythingWaitingWithoutTheEventLoop)
 {
-    UdpListener listener(app::datagramBatchReader());
+    UdpListener listener(reader());
     Recorder recorder(listener);
     Sender sender;
     // More than one readiness notice reads, with a dropped one among them.
@@ -290,10 +302,8 @@ class QueuedDatagrams : public testing::TestWithParam<QueueCase> {};
 TEST_P(QueuedDatagrams, AreHandedOnWholeInOrderFromTheirSender)
 {
     const QueueCase& c = GetParam();
-    UdpListener listener(app::datagramBatchReader());
-#ifdef __linux__
-    ASSERT_EQ(listener.readsInBatches(), qEnvironmentVariable("ZQN_PORTABLE_RECEIVE") != QLatin1String("1"));
-#endif
+    UdpListener listener(reader());
+    ASSERT_EQ(listener.readsInBatches(), !portable());
     const quint16 port = listener.boundPort();
     ASSERT_TRUE(listener.setLocalPort(port));
     Recorder recorder(listener);

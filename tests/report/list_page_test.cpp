@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/gathered_bytes.h"
 #include "support/line_rules.h"
 
 #include <fstream>
@@ -16,17 +17,23 @@ const std::string kStamp = "2024/05/01 09:15:30";
 const std::string kSp = "\x81\x40"; // ideographic space
 const std::string kDevice = "0A:1B:2C:3D:4E:5F,192.168.1.20,2024/05/01,09:15:30,Printer";
 
-// Records every replace; the paths in failing are refused as a full disk would.
-class RecordingSink : public FileSink {
-public:
+// Records every replace, and in how many pieces it came; the paths in failing are refused as a
+// full disk would.
+struct RecordingSink {
     std::set<std::string> failing;
     std::map<std::string, std::string> files;
-    bool replace(std::string_view path, std::string_view bytes) override
+    std::map<std::string, int> pieces;
+    ReplaceFile replace()
     {
-        if (failing.count(std::string(path)))
-            return false;
-        files[std::string(path)] = std::string(bytes);
-        return true;
+        return [this](std::string_view path, const std::function<void(ByteSink&)>& produce) {
+            if (failing.count(std::string(path)))
+                return false;
+            test::GatheredBytes file;
+            produce(file);
+            files[std::string(path)] = file.bytes;
+            pieces[std::string(path)] = file.pieces;
+            return true;
+        };
     }
 };
 
@@ -56,6 +63,14 @@ PageBlocks defaultBlocks()
     return buildBlocks(defaultTemplate(), 10, "zqnlist.htm", "ZQN LIST");
 }
 
+// The table rows: the page file written around an empty head and tail.
+std::string rowBlock(const discovery::DeviceList& devices, std::string_view stamp, int httpPort)
+{
+    RecordingSink sink;
+    writeListPage({}, devices, {stamp, httpPort, "rows.htm", ""}, sink.replace());
+    return sink.files["rows.htm"];
+}
+
 // The lines of the row block, which must all end in CR LF.
 text::Lines rowLines(const std::string& csv, int httpPort = 80)
 {
@@ -82,7 +97,7 @@ TEST(RowBlock, OneDeviceGivesExactBytes)
 TEST(ListPage, DefaultPageIsTheGoldenOneByteForByte)
 {
     RecordingSink sink;
-    const auto outcome = writeListPage(defaultBlocks(), listOf(kGoldenCsv), {kStamp, kGoldenPort, "p.htm", "d.csv"}, sink);
+    const auto outcome = writeListPage(defaultBlocks(), listOf(kGoldenCsv), {kStamp, kGoldenPort, "p.htm", "d.csv"}, sink.replace());
     EXPECT_FALSE(outcome.pageFailed || outcome.csvFailed);
     EXPECT_EQ(sink.files["p.htm"], goldenPage());
     EXPECT_EQ(sink.files["d.csv"], kGoldenCsv);
@@ -97,7 +112,9 @@ TEST_P(PageLines, DefaultTemplatePageHas41PlusFiveLinesPerDevice)
     for (int i = 0; i < k; ++i)
         csv += kDevice + "\r\n";
     const auto blocks = buildBlocks(defaultTemplate(), 10, "zqnlist.htm", "ZQN LIST");
-    const auto page = pageText(blocks, rowBlock(listOf(csv), kStamp, 80));
+    RecordingSink sink;
+    writeListPage(blocks, listOf(csv), {kStamp, 80, "p.htm", ""}, sink.replace());
+    const std::string& page = sink.files["p.htm"];
     std::size_t crlf = 0;
     for (std::size_t at = page.find("\r\n"); at != std::string::npos; at = page.find("\r\n", at + 2))
         ++crlf;
@@ -203,7 +220,7 @@ TEST_P(ListingEnd, LineWithoutCommaEndsTheListingButCsvKeepsAll)
     const auto& c = GetParam();
     const auto devices = listOf(c.csv);
     RecordingSink sink;
-    writeListPage({}, devices, {kStamp, 80, "list.htm", "list.csv"}, sink);
+    writeListPage({}, devices, {kStamp, 80, "list.htm", "list.csv"}, sink.replace());
     EXPECT_EQ(text::splitLines(sink.files.at("list.htm")).size(), 5 + 5 * c.rows);
     EXPECT_EQ(sink.files.at("list.csv"), c.csv);
 }
@@ -233,7 +250,7 @@ TEST_P(WriteStatus, ReportsFailuresAndStillWritesTheOtherFile)
     const auto devices = listOf(kGoldenCsv);
     RecordingSink sink;
     sink.failing = c.failing;
-    const auto outcome = writeListPage(defaultBlocks(), devices, {kStamp, kGoldenPort, c.htmlPath, c.csvPath}, sink);
+    const auto outcome = writeListPage(defaultBlocks(), devices, {kStamp, kGoldenPort, c.htmlPath, c.csvPath}, sink.replace());
     EXPECT_EQ(statusText(outcome), c.status);
     std::set<std::string> written;
     for (const auto& [path, bytes] : sink.files)
@@ -301,35 +318,18 @@ TEST(WriteListPageInPieces, PiecesJoinToThePageAndTheCsv)
     const auto devices = listOf(csv);
     const PageBlocks blocks = buildBlocks(defaultTemplate(), 10, "zqnlist.htm", "ZQN LIST");
 
-    struct CountingSink final : FileSink {
-        std::map<std::string, std::pair<std::string, int>> files; // bytes, pieces
-        bool replace(std::string_view, std::string_view) override { return false; }
-        bool replaceWith(std::string_view path, const std::function<void(ByteSink&)>& produce) override
-        {
-            struct Pieces final : ByteSink {
-                std::pair<std::string, int>& file;
-                explicit Pieces(std::pair<std::string, int>& f) : file(f) {}
-                void write(std::string_view bytes) override
-                {
-                    file.first.append(bytes);
-                    ++file.second;
-                }
-            } pieces(files[std::string(path)]);
-            produce(pieces);
-            return true;
-        }
-    } sink;
+    RecordingSink sink;
 
-    const auto outcome = writeListPage(blocks, devices, {kStamp, 8080, "zqnlist.htm", "zqnlist.csv"}, sink);
+    const auto outcome = writeListPage(blocks, devices, {kStamp, 8080, "zqnlist.htm", "zqnlist.csv"}, sink.replace());
     EXPECT_FALSE(outcome.pageFailed || outcome.csvFailed);
     // The golden page's head and tail around rows made by the rule.
     const std::string golden = goldenPage();
     const std::string head = golden.substr(0, golden.find("<TR><TD colspan=6"));
     const std::string tail = golden.substr(golden.rfind("</TD></TR>\r\n") + 12);
-    EXPECT_EQ(sink.files["zqnlist.htm"].first, head + rowsByRule(devices.lines(), 8080) + tail);
-    EXPECT_EQ(sink.files["zqnlist.csv"].first, csv);
-    EXPECT_GT(sink.files["zqnlist.htm"].second, 3) << "a large page is passed on in pieces";
-    EXPECT_GT(sink.files["zqnlist.csv"].second, 1);
+    EXPECT_EQ(sink.files["zqnlist.htm"], head + rowsByRule(devices.lines(), 8080) + tail);
+    EXPECT_EQ(sink.files["zqnlist.csv"], csv);
+    EXPECT_GT(sink.pieces["zqnlist.htm"], 3) << "a large page is passed on in pieces";
+    EXPECT_GT(sink.pieces["zqnlist.csv"], 1);
 }
 
 } // namespace

@@ -111,5 +111,44 @@ TEST_F(DeviceListModelTest, StartReloadingTheCsvFileResetsTheRows)
     EXPECT_EQ(row(2), QStringLiteral("02:C3:D7:00:00:07,10.0.0.7,2024/04/30,08:00:00,c"));
 }
 
+struct ToolTipCase {
+    const char* name;
+    const char* folder; // of the registry: "." the test's folder, "none" no registry
+    QByteArray line;
+    const char* toolTip;
+};
+
+void PrintTo(const ToolTipCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class ToolTip : public WindowFixture, public ::testing::WithParamInterface<ToolTipCase> {};
+
+// The clock stands at 2024/05/01 09:15:30.
+TEST_P(ToolTip, NamesTheMakerAndWhenTheDeviceWasLastHeard)
+{
+    if (std::string_view(GetParam().folder) == ".")
+        writeFile(QStringLiteral("oui.csv"), "MA-L,02C3D7,Test Maker,x\n");
+    writeFile(QStringLiteral("zqnlist.csv"), GetParam().line + "\r\n");
+    build();
+    QAbstractItemModel* model = window->findChild<DeviceListModel*>();
+    EXPECT_EQ(model->index(0, 0).data(Qt::ToolTipRole).toString(), QString::fromUtf8(GetParam().toolTip));
+    EXPECT_EQ(errors.count(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ToolTip,
+    ::testing::Values(
+        ToolTipCase{"minutes", ".", test::macOf(1) + ",10.0.0.1,2024/05/01,09:12:30,a",
+                    "メーカー: Test Maker\n最終受信: 2024/05/01 09:12:30 (3分前)"},
+        ToolTipCase{"days", ".", test::macOf(1) + ",10.0.0.1,2024/04/28,10:00:00,a",
+                    "メーカー: Test Maker\n最終受信: 2024/04/28 10:00:00 (2日前)"},
+        ToolTipCase{"no_registry", "none", test::macOf(1) + ",10.0.0.1,2024/05/01,09:15:00,a", "最終受信: 2024/05/01 09:15:00 (30秒前)"},
+        ToolTipCase{"later_than_the_clock", ".", "0A:00:00:00:00:01,10.0.0.1,2024/05/02,09:00:00,a",
+                    "最終受信: 2024/05/02 09:00:00"},
+        ToolTipCase{"no_time", ".", test::macOf(1) + ",10.0.0.1", "メーカー: Test Maker"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace
 } // namespace zqn::ui::testing

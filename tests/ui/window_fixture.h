@@ -57,6 +57,7 @@ protected:
         options.settingsPath = dir.filePath(QStringLiteral("zqnlist.Ini"));
         options.clock = [] { return text::LocalDateTime{2024, 5, 1, 9, 15, 30}; };
         options.scheduleDeferredStart = false; // tests run it when they mean to
+        options.makerFolder = dir.path(); // a registry only where a test writes one
         controller = std::make_unique<app::MonitorController>(std::move(options));
         if (order == Order::StartUpFirst)
             controller->startUp();

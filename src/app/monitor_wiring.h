@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+#include "app/monitor_controller.h"
+#include "app/web_front.h"
+
+namespace zqn::app {
+
+// The web front that the controller's WEB setting asks for, serving what its publisher writes and
+// reading its counts. Call once the settings are read. When it cannot listen, the controller's
+// status keeps saying so and problem tells why; nothing, and no problem, when WEB is off.
+std::unique_ptr<WebFront> openWebFront(MonitorController& controller, QString& problem);
+
+} // namespace zqn::app

@@ -1,0 +1,71 @@
+// The program's start and end: a display to open, termination signals, broken pipes.
+#include "app/platform.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace zqn::app {
+
+bool displayAvailable()
+{
+    // A platform chosen by hand (offscreen, vnc, eglfs) needs neither.
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
+           || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+namespace {
+
+int wakePipe[2] = {-1, -1};
+
+extern "C" void onTerminationSignal(int)
+{
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(wakePipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+void installTerminationHandlers()
+{
+    if (wakePipe[0] >= 0)
+        return;
+    if (::pipe(wakePipe) != 0)
+        return;
+    for (const int fd : wakePipe) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+void watchTerminationSignals(QObject* context, std::function<void()> onTerminate)
+{
+    if (wakePipe[0] < 0)
+        return;
+    auto* notifier = new QSocketNotifier(wakePipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [notifier, onTerminate] {
+        char drain[64];
+        while (::read(wakePipe[0], drain, sizeof drain) > 0) {
+        }
+        notifier->setEnabled(false);
+        onTerminate();
+    });
+}
+
+bool ignoreBrokenPipes()
+{
+    return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+}
+
+} // namespace zqn::app
