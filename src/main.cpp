@@ -38,6 +38,8 @@ int main(int argc, char** argv)
     if (!instance.claim())
         return 0;
     zqn::app::MonitorController controller(std::move(options));
+    zqn::app::DeviceNotices notices;
+    zqn::app::connectNotices(controller, notices);
     zqn::ui::MainWindow window(controller);
     QObject::connect(&instance, &zqn::app::SingleInstance::raiseRequested, &window, &zqn::ui::MainWindow::bringToFront);
 

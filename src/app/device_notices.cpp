@@ -1,6 +1,6 @@
 #include "app/device_notices.h"
 
-#include "app/program_name.h"
+#include "app/message_text.h"
 
 namespace zqn::app {
 

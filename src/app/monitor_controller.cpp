@@ -5,10 +5,10 @@
 #include <utility>
 
 #include "app/platform.h"
-#include "app/program_name.h"
+#include "app/settings_location.h"
+#include "app/message_text.h"
 #include "app/system_clock.h"
 #include "discovery/announcement.h"
-#include "report/device_address.h"
 #include "report/list_page.h"
 #include "storage/cp932_codec.h"
 #include "storage/file_store.h"
@@ -16,19 +16,7 @@
 
 namespace zqn::app {
 
-namespace {
-
 namespace messages = text::messages;
-
-// How often, at most, a full list says that it turns new devices away.
-constexpr int kCapWarningIntervalMs = 60'000;
-
-QString utf8(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-} // namespace
 
 MonitorController::MonitorController(Options options, QObject* parent)
     : QObject(parent)
@@ -36,9 +24,7 @@ MonitorController::MonitorController(Options options, QObject* parent)
     , listener_(datagramBatchReader())
     , publisher_(settings_, devices_, [this] { return now(); })
     , makers_(options_.makerFolder)
-    , notices_(options_.noticeWindowMs)
 {
-    notices_.setMakerLookup([this](const QString& mac) { return makers_.makerOf(storage::toCp932(mac)); });
     if (!options_.clock)
         options_.clock = SystemClock();
     connect(&publisher_, &PagePublisher::published, this, &MonitorController::onPublished);
@@ -46,17 +32,11 @@ MonitorController::MonitorController(Options options, QObject* parent)
     deferredStartTimer_.setSingleShot(true);
     deferredStartTimer_.setInterval(1);
     connect(&deferredStartTimer_, &QTimer::timeout, this, &MonitorController::runDeferredStart);
-    connect(&notices_, &DeviceNotices::noticeReady, this, &MonitorController::noticeRaised);
     connect(&listener_, &discovery::UdpListener::dataReceived, this,
             [this](QByteArrayView datagram, QByteArrayView fromIp, quint16) { handleDatagram(datagram, fromIp); });
 }
 
 MonitorController::~MonitorController() = default;
-
-text::LocalDateTime MonitorController::now() const
-{
-    return options_.clock();
-}
 
 void MonitorController::startUp()
 {
@@ -65,7 +45,7 @@ void MonitorController::startUp()
     if (const auto bytes = storage::readExistingFile(options_.settingsPath); !bytes) {
         // Writing the defaults over it at exit would lose every value the user had.
         settingsUnreadable_ = true;
-        emit errorRaised(bytes.error() + QLatin1Char('\n') + utf8(messages::kSettingsNotSavedAtExit));
+        emit errorRaised(bytes.error() + QLatin1Char('\n') + messageText(messages::kSettingsNotSavedAtExit));
     } else if (*bytes) {
         settings_ = settings::parseSettings(**bytes);
     }
@@ -80,11 +60,8 @@ void MonitorController::startUp()
     }
     emit devicesReset();
 
-    if (const auto bytes = storage::readExistingFile(options_.templatePath); !bytes)
-        emit errorRaised(bytes.error());
-    else if (*bytes)
-        publisher_.setTemplate(text::splitLines(**bytes));
-    publisher_.rebuildBlocks();
+    if (const QString failure = publisher_.loadTemplate(options_.templatePath); !failure.isEmpty())
+        emit errorRaised(failure);
     emit notifyNewDevicesChanged(settings_.notifyNewDevices); // a window may be there already
 
     if (options_.scheduleDeferredStart)
@@ -124,7 +101,7 @@ void MonitorController::start()
         publisher_.stop();
         listener_.setLocalPort(0);
         setStatus(messages::kStopped, Severity::info);
-        emit errorRaised(utf8(messages::kPortCannotOpen).arg(port));
+        emit errorRaised(messageText(messages::kPortCannotOpen).arg(port));
         return;
     }
 
@@ -191,8 +168,6 @@ void MonitorController::setNotifyNewDevices(bool on)
     if (settings_.notifyNewDevices == on)
         return;
     settings_.notifyNewDevices = on;
-    if (!on)
-        notices_.clear();
     emit notifyNewDevicesChanged(on);
 }
 
@@ -211,25 +186,12 @@ bool MonitorController::shutDown()
 
 bool MonitorController::writeSettingsFile()
 {
-    const settings::Settings toWrite = withPanelFields(settings_, panelFields());
-    std::string existing;
-    // A file that cannot be read is written afresh; the write below reports one that cannot be written.
-    if (auto bytes = storage::readExistingFile(options_.settingsPath); bytes && *bytes)
-        existing = std::move(**bytes);
-    if (const auto written = storage::replaceFile(options_.settingsPath, settings::writeSettings(existing, toWrite));
-        !written) {
-        emit errorRaised(utf8(messages::kSettingsFileNotWritable)
+    if (const auto written = saveSettingsFile(options_.settingsPath, withPanelFields(settings_, panelFields())); !written) {
+        emit errorRaised(messageText(messages::kSettingsFileNotWritable)
                              .arg(QDir::toNativeSeparators(options_.settingsPath), written.error()));
         return false;
     }
     return true;
-}
-
-QString MonitorController::existingPagePath() const
-{
-    if (!storage::isRegularFile(settings_.htmlPath))
-        return {};
-    return storage::nativeName(settings_.htmlPath);
 }
 
 void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView fromIp)
@@ -250,49 +212,22 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
     const auto result = devices_.record(sighting_);
     if (result.refused) {
         ++datagrams_.refused;
-        if (!refusedSinceTick_)
-            noteRefusals();
+        if (const QString warning = fullList_.refused(devices_.capacity()); !warning.isEmpty()) {
+            emit capWarningRaised(warning);
+            if (settings_.notifyNewDevices) // already rare: told at once
+                emit noticeRaised(programName(), warning);
+        }
         return;
     }
     ++datagrams_.recorded;
     const int row = static_cast<int>(result.index);
     if (result.appended) {
         emit deviceAppended(row);
-        if (settings_.notifyNewDevices)
-            notices_.deviceAppended(storage::fromCp932(sighting_.mac), storage::fromCp932(sighting_.ip));
     } else {
         emit deviceChanged(row);
-        if (result.ipChanged && settings_.notifyNewDevices)
-            notices_.deviceMoved(storage::fromCp932(sighting_.mac), storage::fromCp932(result.previousIp),
-                                 storage::fromCp932(sighting_.ip));
+        if (result.ipChanged)
+            emit deviceMoved(row, storage::fromCp932(result.previousIp));
     }
-}
-
-std::optional<discovery::DeviceLine> MonitorController::fieldsAt(int row) const
-{
-    if (row < 0)
-        return std::nullopt;
-    return devices_.fields(static_cast<std::size_t>(row));
-}
-
-std::optional<MonitorController::Device> MonitorController::device(int row) const
-{
-    const auto fields = fieldsAt(row);
-    if (!fields)
-        return std::nullopt;
-    return Device{storage::fromCp932(fields->mac), storage::fromCp932(fields->ip), storage::fromCp932(fields->name)};
-}
-
-QUrl MonitorController::deviceUrl(int row) const
-{
-    const auto fields = fieldsAt(row);
-    if (!fields || fields->ip.empty())
-        return {};
-    // The address comes from a file anyone may have edited: only a plain host is opened.
-    const QUrl url(storage::fromCp932(report::deviceAddress(fields->ip, settings_.httpPort)), QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty() || !url.path().isEmpty())
-        return {};
-    return url;
 }
 
 MonitorController::Renamed MonitorController::renameDevice(int row, const QString& name)
@@ -304,8 +239,8 @@ MonitorController::Renamed MonitorController::renameDevice(int row, const QStrin
     const Result renamed = bytes ? devices_.rename(static_cast<std::size_t>(row), *bytes) : Result::badCharacter;
     if (renamed != Result::renamed) {
         emit errorRaised(renamed == Result::noNameField
-                             ? utf8(messages::kLineCannotBeNamed)
-                             : utf8(messages::kNameRefused).arg(name));
+                             ? messageText(messages::kLineCannotBeNamed)
+                             : messageText(messages::kNameRefused).arg(name));
         return renamed == Result::noNameField ? Renamed::notNameable : Renamed::badName;
     }
     emit deviceChanged(row);
@@ -320,52 +255,16 @@ MonitorController::Renamed MonitorController::renameDevice(int row, const QStrin
     return Renamed::saved;
 }
 
-bool MonitorController::canRename(int row) const
-{
-    return row >= 0 && devices_.canRename(static_cast<std::size_t>(row));
-}
-
-std::optional<MonitorController::Details> MonitorController::details(int row) const
-{
-    const auto fields = fieldsAt(row);
-    if (!fields)
-        return std::nullopt;
-    const text::LocalDateTime t = now();
-    return Details{
-        makers_.makerOf(fields->mac),
-        QDateTime(QDate::fromString(storage::fromCp932(fields->date), QStringLiteral("yyyy/MM/dd")),
-                  QTime::fromString(storage::fromCp932(fields->time), QStringLiteral("HH:mm:ss"))),
-        QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second)),
-    };
-}
-
 void MonitorController::onPublished(const report::WriteOutcome& outcome)
 {
-    refusedSinceTick_ = false;
+    fullList_.written();
     // A write while stopped (a rename) leaves the stopped status as it is.
     if (state_ != State::Running)
         return;
     // New devices are turned away for as long as the list is full, not only in a tick that saw one.
     const bool failed = outcome.pageFailed || outcome.csvFailed;
     setStatus(report::statusText(outcome), failed ? Severity::error : Severity::info,
-              devices_.full() ? capWarning() : QString());
-}
-
-QString MonitorController::capWarning() const
-{
-    return utf8(messages::kListFull).arg(devices_.capacity());
-}
-
-void MonitorController::noteRefusals()
-{
-    refusedSinceTick_ = true;
-    if (capWarnedAt_.isValid() && !capWarnedAt_.hasExpired(kCapWarningIntervalMs))
-        return;
-    capWarnedAt_.start();
-    const QString warning = capWarning() + utf8(messages::kNewDevicesRefused);
-    emit capWarningRaised(warning);
-    if (settings_.notifyNewDevices) // already rare: told at once
-        emit noticeRaised(programName(), warning);
+              FullListWarning::statusWarning(devices_.full(), devices_.capacity()));
 }
 
 void MonitorController::setState(State state)
@@ -378,22 +277,14 @@ void MonitorController::setState(State state)
 
 void MonitorController::setStandingProblem(const QString& problem)
 {
-    standingProblem_ = problem;
-    setStatus({}, statusSeverity_, warning_);
+    status_.setStandingProblem(problem);
+    emit statusTextChanged(status_.text());
 }
 
 void MonitorController::setStatus(std::string_view cp932Text, Severity severity, const QString& warning)
 {
-    if (!cp932Text.empty())
-        runStatus_ = storage::fromCp932(cp932Text);
-    statusSeverity_ = severity;
-    warning_ = warning;
-    statusText_ = runStatus_;
-    for (const QString& extra : {warning, standingProblem_}) {
-        if (!extra.isEmpty())
-            statusText_ += QLatin1Char(' ') + extra;
-    }
-    emit statusTextChanged(statusText_);
+    status_.set(cp932Text, severity, warning);
+    emit statusTextChanged(status_.text());
 }
 
 } // namespace zqn::app

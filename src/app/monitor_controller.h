@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QDateTime>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -12,10 +10,12 @@
 #include <optional>
 #include <string>
 
-#include "app/device_notices.h"
+#include "app/device_lines.h"
+#include "app/full_list_warning.h"
 #include "app/maker_registry.h"
 #include "app/page_publisher.h"
 #include "app/panel_fields.h"
+#include "app/status_line.h"
 #include "discovery/device_list.h"
 #include "discovery/udp_listener.h"
 #include "report/list_page.h"
@@ -48,7 +48,6 @@ public:
         // A service starts monitoring whatever AUTO says, and leaves the settings file alone.
         bool alwaysStart = false;
         bool writeSettingsAtExit = true;
-        int noticeWindowMs = DeviceNotices::kDefaultWindowMs;
         // Where the IEEE registry's CSV files are (Debian's ieee-data).
         QString makerFolder = MakerRegistry::defaultFolder();
     };
@@ -86,54 +85,43 @@ public:
     bool canStop() const { return !exiting_ && state_ == State::Running; }
     bool canOpenSettings() const { return !exiting_ && state_ == State::Stopped; }
 
-    // Whether the status tells of a failure, for a log that ranks its lines.
-    enum class Severity { info, error };
-    Q_ENUM(Severity)
-
-    QString statusText() const { return statusText_; }
-    Severity statusSeverity() const { return statusSeverity_; }
+    using Severity = StatusLine::Severity;
+    QString statusText() const { return status_.text(); }
+    Severity statusSeverity() const { return status_.severity(); }
     // A problem beside the monitor (a web endpoint that cannot listen) that the status keeps
     // showing after whatever it says.
     void setStandingProblem(const QString& problem);
     // The status without the warning a full list adds to it.
-    QString runStatus() const { return runStatus_; }
+    QString runStatus() const { return status_.runStatus(); }
     QString updateTime() const { return publisher_.updateTime(); }
     const settings::Settings& settings() const { return settings_; }
     const discovery::DeviceList& devices() const { return devices_; }
     QString settingsPath() const { return options_.settingsPath; }
     // The list page's native file name when it exists, else empty.
-    QString existingPagePath() const;
+    QString existingPagePath() const { return publisher_.existingPagePath(); }
 
     // One device line's fields, for the user; nothing for a row that is not there.
-    struct Device {
-        QString mac;
-        QString ip;
-        QString name;
-    };
-    std::optional<Device> device(int row) const;
+    using Device = DeviceText;
+    std::optional<Device> device(int row) const { return deviceTextAt(devices_, row); }
 
     // The device's web interface, as the page's button reaches it; empty for a line without an
     // address.
-    QUrl deviceUrl(int row) const;
+    QUrl deviceUrl(int row) const { return deviceUrlAt(devices_, row, settings_.httpPort); }
     // Gives one device a new name, saves the CSV file and the page at once. A name that the
     // files cannot carry, or a line that cannot take one, is refused with errorRaised and
     // changes nothing; notSaved: renamed, but a file could not be written (errorRaised).
     enum class Renamed { saved, badName, notNameable, notSaved };
     Renamed renameDevice(int row, const QString& name);
     // Whether the line at row is a device line that can take a name.
-    bool canRename(int row) const;
+    bool canRename(int row) const { return row >= 0 && devices_.canRename(static_cast<std::size_t>(row)); }
 
     // What the user may want to know of a device beyond its line: its maker (from the IEEE
-    // registry, read at the first question; empty when not known) and when it was last heard
-    // (invalid when its line does not say), against the clock's time now.
-    struct Details {
-        QString maker;
-        QDateTime heard;
-        QDateTime now;
-    };
-    std::optional<Details> details(int row) const;
+    // registry, read at the first question) and when it was last heard, against the clock.
+    using Details = DeviceDetails;
+    std::optional<Details> details(int row) const { return deviceDetailsAt(devices_, row, makers_, now()); }
 
     bool notifiesNewDevices() const { return settings_.notifyNewDevices; }
+    const MakerRegistry& makers() const { return makers_; }
     void setNotifyNewDevices(bool on);
 
     const PagePublisher& publisher() const { return publisher_; }
@@ -155,6 +143,8 @@ signals:
     void updateTimeChanged(const QString& text);
     void deviceChanged(int row);
     void deviceAppended(int row);
+    // The device at row was heard from another address than previousIp, its last.
+    void deviceMoved(int row, const QString& previousIp);
     void devicesReset();
     void errorRaised(const QString& message);
     // The deferred start is done: the window is to be shown, or kept in the tray.
@@ -172,11 +162,7 @@ private:
     bool writeLastPage();
     void setState(State state);
     void setStatus(std::string_view cp932Text, Severity severity, const QString& warning = {});
-    QString capWarning() const;
-    // The fields of device line row, as the page shows them; nothing for a row not there.
-    std::optional<discovery::DeviceLine> fieldsAt(int row) const;
-    void noteRefusals();
-    text::LocalDateTime now() const;
+    text::LocalDateTime now() const { return options_.clock(); }
 
     Options options_;
     settings::Settings settings_;
@@ -186,20 +172,14 @@ private:
     PagePublisher publisher_;
     QTimer deferredStartTimer_;
     MakerRegistry makers_;
-    DeviceNotices notices_;
     discovery::Sighting sighting_; // reused: its date and time texts change once a second
     text::LocalDateTime sightingTime_;
     State state_ = State::Stopped;
     bool deferredStartDone_ = false;
     bool exiting_ = false;
     bool settingsUnreadable_ = false; // kept as it is at exit
-    bool refusedSinceTick_ = false;
-    QElapsedTimer capWarnedAt_;
-    QString runStatus_;
-    QString statusText_;
-    Severity statusSeverity_ = Severity::info;
-    QString warning_;
-    QString standingProblem_;
+    FullListWarning fullList_;
+    StatusLine status_;
     DatagramCounts datagrams_;
 };
 

@@ -1,5 +1,7 @@
 #include "app/monitor_wiring.h"
 
+#include "storage/cp932_codec.h"
+
 namespace zqn::app {
 
 std::unique_ptr<WebFront> openWebFront(MonitorController& controller, QString& problem)
@@ -15,6 +17,30 @@ std::unique_ptr<WebFront> openWebFront(MonitorController& controller, QString& p
     if (!problem.isEmpty())
         controller.setStandingProblem(problem);
     return front;
+}
+
+void connectNotices(MonitorController& controller, DeviceNotices& notices)
+{
+    notices.setMakerLookup(
+        [&controller](const QString& mac) { return controller.makers().makerOf(storage::toCp932(mac)); });
+    QObject::connect(&controller, &MonitorController::deviceAppended, &notices, [&controller, &notices](int row) {
+        if (!controller.notifiesNewDevices())
+            return;
+        if (const auto device = controller.device(row))
+            notices.deviceAppended(device->mac, device->ip);
+    });
+    QObject::connect(&controller, &MonitorController::deviceMoved, &notices,
+                     [&controller, &notices](int row, const QString& previousIp) {
+                         if (!controller.notifiesNewDevices())
+                             return;
+                         if (const auto device = controller.device(row))
+                             notices.deviceMoved(device->mac, previousIp, device->ip);
+                     });
+    QObject::connect(&controller, &MonitorController::notifyNewDevicesChanged, &notices, [&notices](bool on) {
+        if (!on)
+            notices.clear();
+    });
+    QObject::connect(&notices, &DeviceNotices::noticeReady, &controller, &MonitorController::noticeRaised);
 }
 
 } // namespace zqn::app

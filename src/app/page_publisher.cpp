@@ -28,6 +28,24 @@ PagePublisher::PagePublisher(const settings::Settings& settings, const discovery
     connect(&timer_, &QTimer::timeout, this, &PagePublisher::onTimer);
 }
 
+QString PagePublisher::loadTemplate(const QString& path)
+{
+    QString failure;
+    if (const auto bytes = storage::readExistingFile(path); !bytes)
+        failure = bytes.error();
+    else if (*bytes)
+        pageTemplate_ = text::splitLines(**bytes);
+    rebuildBlocks();
+    return failure;
+}
+
+QString PagePublisher::existingPagePath() const
+{
+    if (!storage::isRegularFile(settings_.htmlPath))
+        return {};
+    return storage::nativeName(settings_.htmlPath);
+}
+
 void PagePublisher::rebuildBlocks()
 {
     blocks_ = report::buildBlocks(pageTemplate_, settings_.saveInterval, settings_.htmlPath, settings_.heading);

@@ -23,7 +23,9 @@ public:
     PagePublisher(const settings::Settings& settings, const discovery::DeviceList& devices, text::Clock clock,
                   QObject* parent = nullptr);
 
-    void setTemplate(text::Lines pageTemplate) { pageTemplate_ = std::move(pageTemplate); }
+    // Takes the page template from the file at path, where there is one, and builds the blocks.
+    // Returns why the file could not be read (the built-in template stays), or nothing.
+    QString loadTemplate(const QString& path);
     // The blocks follow the settings' interval, HTML path and heading; rebuilt when they change.
     void rebuildBlocks();
 
@@ -38,6 +40,8 @@ public:
     report::WriteOutcome publish(QString* failure = nullptr);
 
     QString updateTime() const { return updateTime_; }
+    // The list page's native file name when it exists, else empty.
+    QString existingPagePath() const;
     std::string_view htmlPath() const { return settings_.htmlPath; }
     std::string_view csvPath() const { return settings_.csvPath; }
 

@@ -1,5 +1,7 @@
 #include "app/settings_location.h"
 
+#include "storage/file_store.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -20,6 +22,14 @@ QString settingsFilePath(const QString& executablePath)
     const QString configFolder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QDir().mkpath(configFolder);
     return QDir(configFolder).filePath(QStringLiteral("zqnlist.Ini"));
+}
+
+storage::Status saveSettingsFile(const QString& path, const settings::Settings& settings)
+{
+    std::string existing;
+    if (auto bytes = storage::readExistingFile(path); bytes && *bytes)
+        existing = std::move(**bytes);
+    return storage::replaceFile(path, settings::writeSettings(existing, settings));
 }
 
 } // namespace zqn::app

@@ -4,7 +4,7 @@
 #include <QDBusMessage>
 #include <QVariantMap>
 
-#include "app/program_name.h"
+#include "app/message_text.h"
 #include "zqnlist_app_id.h"
 
 namespace zqn::ui {

@@ -56,7 +56,7 @@ public:
 
     DeviceListView(app::MonitorController& controller, DeviceListModel& lines, QWidget* parent = nullptr);
 
-    // Replaceable for tests: the shell's open of a device and the rename dialog.
+    // Replaceable where nobody is there to answer: the shell's open of a device, the rename dialog.
     void setUrlOpener(UrlOpener opener) { openUrl_ = std::move(opener); }
     void setNameAsker(NameAsker asker) { askName_ = std::move(asker); }
 

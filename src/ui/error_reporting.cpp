@@ -1,6 +1,6 @@
 #include "ui/error_reporting.h"
 
-#include "app/program_name.h"
+#include "app/message_text.h"
 
 #include <QMessageBox>
 

@@ -15,7 +15,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/program_name.h"
+#include "app/message_text.h"
 #include "ui/device_list_model.h"
 #include "ui/device_list_view.h"
 #include "ui/error_reporting.h"

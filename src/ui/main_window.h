@@ -41,8 +41,9 @@ public:
     // Shows the window, restored, on top.
     void bringToFront();
 
-    // Replaceable for tests: the save-file dialog, the shell's open of the page and of a device,
-    // the exit question, the rename dialog and the question whether a tray exists.
+    // What asks the user or reaches beyond the window, replaceable where nobody is there to answer:
+    // the save-file dialog, the shell's open of the page and of a device, the exit question, the
+    // rename dialog and the question whether a tray exists.
     void setSaveFileChooser(SaveFileChooser chooser);
     void setPageOpener(PageOpener opener);
     void setUrlOpener(UrlOpener opener);

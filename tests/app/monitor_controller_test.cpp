@@ -1,5 +1,7 @@
 #include "app/monitor_controller.h"
 
+#include "app/monitor_wiring.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -510,14 +512,14 @@ protected:
     {
         writeIni(on ? QStringLiteral("NOTIFY=1\r\n") : QString());
         writeFile("oui.csv", "Registry,Assignment,Organization Name,Organization Address\nMA-L,02C3D7,Test Maker,x\n");
-        auto c = makeController([this](MonitorController::Options& options) {
-            options.noticeWindowMs = 30;
-            options.makerFolder = dir.path();
-        });
+        auto c = makeController([this](MonitorController::Options& options) { options.makerFolder = dir.path(); });
+        gathering = std::make_unique<DeviceNotices>(30);
+        connectNotices(*c, *gathering);
         notices = std::make_unique<QSignalSpy>(c.get(), &MonitorController::noticeRaised);
         return c;
     }
     QString lastNotice() const { return notices->isEmpty() ? QString() : notices->last().at(1).toString(); }
+    std::unique_ptr<DeviceNotices> gathering;
     std::unique_ptr<QSignalSpy> notices;
 };
 
@@ -578,7 +580,9 @@ TEST_F(Notices, OneWindowGathersNewAndMovedDevicesIntoOneNotice)
 TEST_F(Notices, FullListWarningIsANotice)
 {
     writeIni("MAXDEV=1\r\nNOTIFY=1\r\n");
-    auto c = makeController([](MonitorController::Options& options) { options.noticeWindowMs = 30; });
+    auto c = makeController();
+    DeviceNotices gathering(30);
+    connectNotices(*c, gathering);
     QSignalSpy told(c.get(), &MonitorController::noticeRaised);
     c->handleDatagram(announcement(0xD1), "10.0.0.1");
     c->handleDatagram(announcement(0xD2), "10.0.0.2");
