@@ -476,6 +476,21 @@ TEST_F(Controller, RenameIsSavedAtOnceAndSurvivesStart)
     EXPECT_EQ(errors->count(), 0);
 }
 
+// A save that fails says which file and why, after the status it would show.
+TEST_F(Controller, RenameThatCannotBeSavedSaysWhichFileAndWhy)
+{
+    writeIni({}, QStringLiteral("CSV=%1\r\n").arg(dir.filePath("missing/zqnlist.csv")));
+    auto c = makeController();
+    c->handleDatagram(announcement(0x83), "10.0.0.1");
+    EXPECT_EQ(c->renameDevice(0, QStringLiteral("a")), MonitorController::Renamed::notSaved);
+    ASSERT_EQ(errors->count(), 1);
+    const QStringList lines = errors->at(0).at(0).toString().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], QStringLiteral("csv ファイル保存ができません。"));
+    EXPECT_TRUE(lines[1].startsWith(QDir::toNativeSeparators(dir.filePath("missing/zqnlist.csv")) + QStringLiteral(": ")))
+        << lines[1].toStdString();
+}
+
 TEST_F(Controller, RenameRefusesWhatTheFileCannotCarry)
 {
     writeIni();
