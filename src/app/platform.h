@@ -11,6 +11,7 @@
 
 #include "discovery/datagram_batch.h"
 #include "storage/result.h"
+#include "web/metrics.h"
 
 // What differs between platforms, kept in this one place.
 namespace zqn::app {
@@ -64,5 +65,9 @@ bool ignoreBrokenPipes();
 // Reads the listener's socket in batches where the system can (recvmmsg on Linux); nothing where
 // it cannot, or when ZQN_PORTABLE_RECEIVE=1 asks for the portable path, so that it is tested here.
 std::unique_ptr<discovery::DatagramBatchReader> datagramBatchReader();
+
+// The process's resident memory, CPU time, descriptors and start time, for the metrics; nothing
+// where the system does not tell them.
+std::optional<web::ProcessFigures> processFigures();
 
 } // namespace zqn::app

@@ -78,10 +78,13 @@ web::Metrics WebFront::metrics() const
         .recorded = datagrams.recorded,
         .filtered = datagrams.filtered,
         .refused = datagrams.refused,
+        .added = datagrams.added,
+        .moved = datagrams.moved,
         .pageWrites = writes_,
         .pageFailures = pageFailures_,
         .csvFailures = csvFailures_,
         .lastPageWriteSeconds = lastPageWriteSeconds_,
+        .process = processFigures(),
     };
 }
 
