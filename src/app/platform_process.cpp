@@ -65,7 +65,7 @@ std::optional<web::ProcessFigures> processFigures()
         fields >> value;
     const long ticks = ::sysconf(_SC_CLK_TCK);
     const long pageBytes = ::sysconf(_SC_PAGESIZE);
-    const auto boot = bootSeconds();
+    static const std::optional<double> boot = bootSeconds(); // /proc/stat is long on many cores
     rlimit files{};
     if (!fields || ticks <= 0 || pageBytes <= 0 || !boot || ::getrlimit(RLIMIT_NOFILE, &files) != 0)
         return std::nullopt;
