@@ -47,9 +47,7 @@ double openDescriptors()
     return count;
 }
 
-} // namespace
-
-std::optional<web::ProcessFigures> processFigures()
+std::optional<web::ProcessFigures> figuresFromProc()
 {
     // The command name in parentheses may itself hold spaces and parentheses: the numbered
     // fields are counted from the last ')', the fourth (ppid) first.
@@ -79,17 +77,22 @@ std::optional<web::ProcessFigures> processFigures()
     };
 }
 
+} // namespace
+
 } // namespace zqn::app
 
-#else
+#endif
 
 namespace zqn::app {
 
 std::optional<web::ProcessFigures> processFigures()
 {
+#ifdef __linux__
+    if (auto figures = figuresFromProc())
+        return figures;
+#endif
+    // Elsewhere, and where /proc is not mounted, the metrics leave them out.
     return std::nullopt;
 }
 
 } // namespace zqn::app
-
-#endif

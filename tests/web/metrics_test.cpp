@@ -2,88 +2,60 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
+#include <vector>
+
 #include "zqnlist_version.h"
 
 namespace zqn::web {
 namespace {
 
-// Dashboards and alert rules select these names, labels and types: any change breaks them.
-TEST(MetricsText, NamesLabelsTypesAndValuesStayAsScrapersReadThem)
+struct TextCase {
+    const char* name;
+    Metrics metrics;
+    std::vector<std::string> present; // each a run of whole lines
+    std::string absent;
+};
+
+void PrintTo(const TextCase& c, std::ostream* out)
 {
-    Metrics m{.devices = 50,
-              .deviceCapacity = 65536,
-              .running = true,
-              .recorded = 1000,
-              .filtered = 3,
-              .refused = 2,
-              .added = 48,
-              .moved = 5,
-              .pageWrites = 7,
-              .pageFailures = 1,
-              .csvFailures = 4,
-              .lastPageWriteSeconds = 1765245600,
-              .process = ProcessFigures{.residentBytes = 12345678,
-                                        .cpuSeconds = 1.25,
-                                        .openFds = 17,
-                                        .maxFds = 1024,
-                                        .startTimeSeconds = 1765245000.43}};
-    EXPECT_EQ(metricsText(m), R"(# HELP zqnlist_devices Devices in the list.
-# TYPE zqnlist_devices gauge
-zqnlist_devices 50
-# HELP zqnlist_device_capacity Most devices the list may hold.
-# TYPE zqnlist_device_capacity gauge
-zqnlist_device_capacity 65536
-# HELP zqnlist_running 1 while monitoring, else 0.
-# TYPE zqnlist_running gauge
-zqnlist_running 1
-# HELP zqnlist_datagrams_total Datagrams received, by what became of them.
-# TYPE zqnlist_datagrams_total counter
-zqnlist_datagrams_total{result="recorded"} 1000
-zqnlist_datagrams_total{result="filtered"} 3
-zqnlist_datagrams_total{result="refused"} 2
-# HELP zqnlist_devices_added_total Devices new to the list.
-# TYPE zqnlist_devices_added_total counter
-zqnlist_devices_added_total 48
-# HELP zqnlist_device_moves_total Devices heard from another address than the one listed.
-# TYPE zqnlist_device_moves_total counter
-zqnlist_device_moves_total 5
-# HELP zqnlist_page_writes_total Writes of the page and the CSV file.
-# TYPE zqnlist_page_writes_total counter
-zqnlist_page_writes_total 7
-# HELP zqnlist_page_write_failures_total Failed writes, by file.
-# TYPE zqnlist_page_write_failures_total counter
-zqnlist_page_write_failures_total{file="page"} 1
-zqnlist_page_write_failures_total{file="csv"} 4
-# HELP zqnlist_last_page_write_timestamp_seconds When the page was last written whole, in seconds since the epoch; 0 before the first.
-# TYPE zqnlist_last_page_write_timestamp_seconds gauge
-zqnlist_last_page_write_timestamp_seconds 1765245600
-# HELP zqnlist_build_info The version that runs; always 1.
-# TYPE zqnlist_build_info gauge
-zqnlist_build_info{version=")" ZQN_VERSION R"("} 1
-# HELP process_resident_memory_bytes Resident memory size in bytes.
-# TYPE process_resident_memory_bytes gauge
-process_resident_memory_bytes 12345678
-# HELP process_cpu_seconds_total Total user and system CPU time spent in seconds.
-# TYPE process_cpu_seconds_total counter
-process_cpu_seconds_total 1.25
-# HELP process_open_fds Number of open file descriptors.
-# TYPE process_open_fds gauge
-process_open_fds 17
-# HELP process_max_fds Maximum number of open file descriptors.
-# TYPE process_max_fds gauge
-process_max_fds 1024
-# HELP process_start_time_seconds Start time of the process since unix epoch in seconds.
-# TYPE process_start_time_seconds gauge
-process_start_time_seconds 1765245000.43
-)");
+    *out << c.name;
 }
 
-TEST(MetricsText, ProcessFiguresTheSystemCannotTellAreLeftOut)
+class MetricsText : public testing::TestWithParam<TextCase> {};
+
+TEST_P(MetricsText, SaysWhatScrapersSelect)
 {
-    const std::string text = metricsText(Metrics{});
-    EXPECT_EQ(text.find("process_"), std::string::npos) << text;
-    EXPECT_NE(text.find("\nzqnlist_devices_added_total 0\n"), std::string::npos) << text;
+    const std::string text = metricsText(GetParam().metrics);
+    for (const std::string& lines : GetParam().present)
+        EXPECT_NE(text.find("\n" + lines), std::string::npos) << lines << "\nnot in:\n" << text;
+    if (!GetParam().absent.empty()) {
+        EXPECT_EQ(text.find(GetParam().absent), std::string::npos) << text;
+    }
 }
+
+const ProcessFigures kProcess{.residentBytes = 12345678, .cpuSeconds = 1.25, .openFds = 17, .maxFds = 1024,
+                              .startTimeSeconds = 1765245000.43};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MetricsText,
+    testing::Values(
+        TextCase{"arrivals_and_moves_are_counters",
+                 {.added = 48, .moved = 5, .process = {}},
+                 {"# TYPE zqnlist_devices_added_total counter\nzqnlist_devices_added_total 48\n",
+                  "# TYPE zqnlist_device_moves_total counter\nzqnlist_device_moves_total 5\n",
+                  "zqnlist_build_info{version=\"" ZQN_VERSION "\"} 1\n"},
+                 {}},
+        // A start time in seconds keeps its hundredths: not 1.76525e+09.
+        TextCase{"process_figures_as_the_client_libraries_name_them",
+                 {.process = kProcess},
+                 {"# TYPE process_cpu_seconds_total counter\nprocess_cpu_seconds_total 1.25\n",
+                  "process_resident_memory_bytes 12345678\n", "process_open_fds 17\n", "process_max_fds 1024\n",
+                  "# TYPE process_start_time_seconds gauge\nprocess_start_time_seconds 1765245000.43\n"},
+                 {}},
+        TextCase{"process_figures_the_platform_cannot_tell_are_left_out", {}, {"zqnlist_devices 0\n"}, "process_"}),
+    [](const testing::TestParamInfo<TextCase>& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace zqn::web
