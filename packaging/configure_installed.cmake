@@ -13,6 +13,7 @@ endfunction()
 
 zqn_installed_path(ZQN_FULL_BINDIR "${ZQN_BINDIR}")
 zqn_installed_path(ZQN_FULL_SYSCONFDIR "${ZQN_SYSCONFDIR}")
+zqn_installed_path(ZQN_FULL_DATADIR "${ZQN_DATADIR}")
 foreach(template man/zqnlist.1.in man/zqnlistd.8.in zqnlistd.service.in)
   get_filename_component(name ${template} NAME_WLE)
   configure_file(${ZQN_TEMPLATES}/${template} ${ZQN_CONFIGURED}/${name} @ONLY)

@@ -221,6 +221,8 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
     }
     ++datagrams_.recorded;
     const int row = static_cast<int>(result.index);
+    datagrams_.added += result.appended ? 1 : 0;
+    datagrams_.moved += result.ipChanged ? 1 : 0;
     if (result.appended) {
         emit deviceAppended(row);
     } else {

@@ -134,6 +134,8 @@ public:
         std::uint64_t recorded = 0;
         std::uint64_t filtered = 0; // not an announcement
         std::uint64_t refused = 0;  // a new device, and the list is full
+        std::uint64_t added = 0;    // of the recorded: a new device
+        std::uint64_t moved = 0;    // of the recorded: a device heard from another address
     };
     const DatagramCounts& datagramCounts() const { return datagrams_; }
 

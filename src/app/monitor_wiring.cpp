@@ -11,7 +11,8 @@ std::unique_ptr<WebFront> openWebFront(MonitorController& controller, QString& p
         const auto& datagrams = controller.datagramCounts();
         return WebFront::Reading{devices.count(),        devices.capacity(),
                                  controller.state() == MonitorController::State::Running,
-                                 datagrams.recorded,     datagrams.filtered, datagrams.refused};
+                                 datagrams.recorded,     datagrams.filtered, datagrams.refused,
+                                 datagrams.added,        datagrams.moved};
     };
     auto front = WebFront::open(controller.publisher(), read, controller.settings().web, problem);
     if (!problem.isEmpty())

@@ -11,6 +11,7 @@
 
 #include "discovery/datagram_batch.h"
 #include "storage/result.h"
+#include "web/metrics.h"
 
 // What the program asks of the system, one source per concern: platform_signals.cpp (start and
 // end), platform_service.cpp (the service manager), platform_files.cpp, platform_receive.cpp.
@@ -65,5 +66,9 @@ bool ignoreBrokenPipes();
 // Reads the listener's socket in batches, with recvmmsg. The listener takes nothing for its
 // portable path, one datagram at a time through Qt.
 std::unique_ptr<discovery::DatagramBatchReader> datagramBatchReader();
+
+// The process's resident memory, CPU time, descriptors and start time, for the metrics; nothing
+// where the system does not tell them.
+std::optional<web::ProcessFigures> processFigures();
 
 } // namespace zqn::app

@@ -77,10 +77,13 @@ web::Metrics WebFront::metrics() const
         .recorded = now.recorded,
         .filtered = now.filtered,
         .refused = now.refused,
+        .added = now.added,
+        .moved = now.moved,
         .pageWrites = writes_,
         .pageFailures = pageFailures_,
         .csvFailures = csvFailures_,
         .lastPageWriteSeconds = lastPageWriteSeconds_,
+        .process = processFigures(),
     };
 }
 

@@ -28,6 +28,8 @@ public:
         std::uint64_t recorded = 0;
         std::uint64_t filtered = 0;
         std::uint64_t refused = 0;
+        std::uint64_t added = 0;
+        std::uint64_t moved = 0;
     };
 
     // Listens where value (WEB's text) says. Nothing, and no problem, when it says off; nothing

@@ -37,6 +37,19 @@ def wait_for(condition, timeout, interval=0.2):
         time.sleep(interval)
 
 
+def end(process):
+    """SIGTERM, and SIGKILL after 30 s; gives the exit code, or None when it had to be killed."""
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            return None
+    return process.returncode
+
+
 class Service:
     """zqnlistd in a folder of its own; system and data are extra lines for the settings file."""
 
@@ -102,16 +115,7 @@ class Service:
 
     def stop(self):
         """SIGTERM; gives the exit code, or None when it had to be killed."""
-        code = None
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                code = self.process.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        else:
-            code = self.process.returncode
+        code = end(self.process)
         self.udp.close()
         self.log.close()
         shutil.rmtree(self.folder, ignore_errors=True)

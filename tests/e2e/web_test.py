@@ -6,6 +6,9 @@ Exits 77 when python3-prometheus-client is not installed.
 """
 
 import argparse
+import os
+import shutil
+import subprocess
 import sys
 import time
 import unittest
@@ -76,7 +79,9 @@ class Endpoint(unittest.TestCase):
 
         new = [bytes.fromhex("02C3D70001%02X" % i) for i in range(4)]
         sent = {"recorded": 0, "filtered": 0, "refused": 0}
-        for mac in [NAMED] + new:  # the list holds 3: two new devices get in, two are refused
+        # The list holds 3: two new devices get in, two are refused; NAMED, listed at 10.0.0.9,
+        # is heard from 127.0.0.1.
+        for mac in [NAMED] + new:
             self.service.send(announcement(mac))
         sent["recorded"] += 3
         sent["refused"] += 2
@@ -103,6 +108,9 @@ class Endpoint(unittest.TestCase):
         for result, count in sent.items():
             self.assertEqual(found["zqnlist_datagrams_total{result=%s}" % result], count, result)
         self.assertEqual(found["zqnlist_devices"], 3)
+        self.assertEqual(found["zqnlist_devices_added_total"], 2)
+        self.assertEqual(found["zqnlist_device_moves_total"], 1)
+        self.assertEqual(found["zqnlist_build_info{version=%s}" % config.version], 1)
         self.assertEqual(found["zqnlist_device_capacity"], 3)
         self.assertEqual(found["zqnlist_running"], 1)
         self.assertEqual(found["zqnlist_page_writes_total"], 1)
@@ -110,6 +118,22 @@ class Endpoint(unittest.TestCase):
         self.assertEqual(found["zqnlist_page_write_failures_total{file=csv}"], 0)
         self.assertGreaterEqual(found["zqnlist_last_page_write_timestamp_seconds"], self.started)
         self.assertLessEqual(found["zqnlist_last_page_write_timestamp_seconds"], time.time())
+        # The service's own process, against what /proc says of it from outside: inside, the
+        # folder being read counts too, and the scrape's connection may have closed since.
+        outside = len(os.listdir("/proc/%d/fd" % self.service.process.pid))
+        self.assertIn(found["process_open_fds"] - outside, (1, 2))
+        self.assertGreater(found["process_resident_memory_bytes"], 0)
+        self.assertLessEqual(found["process_start_time_seconds"], self.started + 1)
+        self.assertGreater(found["process_start_time_seconds"], self.started - 30)
+
+    def test_promtool_finds_nothing_wrong_in_the_metrics(self):
+        if not shutil.which("promtool"):
+            if os.environ.get("CI") == "true":
+                self.fail("promtool is not installed (prometheus)")
+            self.skipTest("promtool is not installed (prometheus)")
+        body = self.service.request("GET", "/metrics")[2]
+        check = subprocess.run(["promtool", "check", "metrics"], input=body, capture_output=True, timeout=30)
+        self.assertEqual((check.returncode, check.stdout + check.stderr), (0, b""))
 
     def test_no_page_path_answers_503(self):
         service = Service(config.service, data=b"CSV=zqnlist.csv\r\nHTML=\r\n")
@@ -124,6 +148,7 @@ class Endpoint(unittest.TestCase):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--service", required=True, help="the zqnlistd executable")
+    parser.add_argument("--version", required=True, help="the version it was built as")
     parser.parse_args(namespace=config)
     try:
         import prometheus_client  # noqa: F401

@@ -2,13 +2,18 @@
 # Checks an installed copy (cmake --install into a folder) the way its consumers read it.
 # Usage: installed_files.sh install <build folder> <root>
 #        installed_files.sh desktop|metainfo|unit|manpages <root> [manual pages...]
-# Exits 77, which CTest counts as skipped, when the check's tool is not installed.
+#        installed_files.sh rules <root> <unit tests of the rules>
+# Exits 77, which CTest counts as skipped, when the check's tool is not installed; under CI=true,
+# where every tool is to be there, that fails.
 set -u
 check=${1:?usage: installed_files.sh <check> ...}
 shift
 
 need() {
-  command -v "$1" >/dev/null || { echo "$1 is not installed ($2)"; exit 77; }
+  command -v "$1" >/dev/null && return
+  echo "$1 is not installed ($2)"
+  [ "${CI:-}" = "true" ] && exit 1
+  exit 77
 }
 
 # Runs a validator that must succeed and say nothing at all: some only warn, with status 0.
@@ -65,6 +70,16 @@ manpages)
     fi
   done
   exit $failed
+  ;;
+rules)
+  # The unit tests name the rules file beside them: they run on a copy of the installed one.
+  need promtool prometheus
+  rules=$1/usr/share/doc/zqnlistd/examples/zqnlist.rules.yml tests=$2
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  promtool check rules "$rules" || exit 1
+  cp "$rules" "$tests" "$work"/ || exit 1
+  promtool test rules "$work/${tests##*/}"
   ;;
 *)
   echo "unknown check: $check" >&2
