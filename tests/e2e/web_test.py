@@ -187,6 +187,25 @@ def answer(s, timeout):
         return None
 
 
+def close_all(sockets):
+    """Closes each socket once the server has closed its end too, so that its place is free again."""
+    for s in sockets:
+        s.settimeout(30)
+        try:
+            s.shutdown(socket.SHUT_WR)
+            while s.recv(65536):
+                pass
+        except OSError:
+            pass
+        s.close()
+
+
+OK = b"HTTP/1.1 200 OK"
+# 64 connections, 16 from each of four addresses; and one fewer.
+FULL = [("127.0.2.%d" % host, 16) for host in range(1, 5)]
+ALMOST_FULL = FULL[:-1] + [("127.0.2.4", 15)]
+
+
 class Limits(unittest.TestCase):
     """64 connections, 16 per address, 10 s to send a request, 8 KiB of request line and headers."""
 
@@ -198,12 +217,14 @@ class Limits(unittest.TestCase):
     def tearDownClass(cls):
         cls.service.stop()
 
-    def request(self, source, idle_before=0, pause=0, path="/", wait=30):
-        """The answer to a request from source sent after idle_before connections from there, whose
-        last line follows after pause seconds; None when none came within wait seconds."""
-        port = self.service.web_port
-        idle = [connection(source, port) for _ in range(idle_before)]
-        s = connection(source, port)
+    def hold(self, idle):
+        return [connection(source, self.service.web_port) for source, count in idle for _ in range(count)]
+
+    def request(self, source, idle=(), pause=0, path="/"):
+        """The answer to a request from source while the idle connections, (address, count), stay
+        open, whose last line follows after pause seconds; None when none came within 5 s."""
+        held = self.hold(idle)
+        s = connection(source, self.service.web_port)
         try:
             s.sendall(b"GET %s HTTP/1.1\r\nHost: x\r\n" % path.encode())
             if pause:
@@ -212,24 +233,24 @@ class Limits(unittest.TestCase):
                 s.sendall(b"\r\n")
             except OSError:
                 return b""
-            return answer(s, wait)
+            return answer(s, 5)
         finally:
-            for c in idle + [s]:
-                c.close()
+            close_all(held + [s])
 
     def test_limits(self):
-        ok = b"HTTP/1.1 200 OK"
-        # name, source, connections from there before, pause before the last line, path, answer
+        # name, connections held, source, pause before the last line, path, answer
         cases = [
-            ("16th_from_one_address", "127.0.1.1", 15, 0, "/", ok),
-            ("17th_from_one_address", "127.0.1.2", 16, 0, "/", b""),
-            ("query_over_8_kib", "127.0.1.3", 0, 0, "/?x=" + "a" * (9 * 1024),
+            ("16th_from_one_address", [("127.0.1.1", 15)], "127.0.1.1", 0, "/", OK),
+            ("17th_from_one_address", [("127.0.1.1", 16)], "127.0.1.1", 0, "/", b""),
+            ("64th_connection", ALMOST_FULL, "127.0.1.2", 0, "/", OK),
+            ("65th_connection_refused_at_once", FULL, "127.0.1.2", 0, "/", b""),
+            ("query_over_8_kib", [], "127.0.1.3", 0, "/?x=" + "a" * (9 * 1024),
              b"HTTP/1.1 431 Request Header Fields Too Large"),
-            ("request_sent_within_10_s", "127.0.1.4", 0, 8, "/", ok),
+            ("request_sent_within_10_s", [], "127.0.1.4", 8, "/", OK),
         ]
-        for name, source, before, pause, path, expected in cases:
+        for name, idle, source, pause, path, expected in cases:
             with self.subTest(name):
-                self.assertEqual(self.request(source, before, pause, path), expected)
+                self.assertEqual(self.request(source, idle, pause, path), expected)
 
         with self.subTest("request_never_finished"):
             s = connection("127.0.1.5", self.service.web_port)
@@ -238,20 +259,16 @@ class Limits(unittest.TestCase):
             s.close()
 
     def test_answers_again_after_the_limit(self):
-        port = self.service.web_port
-        # 64 idle connections, 16 from each of four addresses.
-        idle = [connection("127.0.2.%d" % host, port) for host in range(1, 5) for _ in range(16)]
+        idle = self.hold(FULL)
+        late = []
         try:
-            self.assertEqual(self.request("127.0.2.5", wait=5), b"", "the 65th connection was not refused at once")
             for s in idle:
                 self.assertEqual(answer(s, 30), b"", "an idle connection was never shut")
-            late = connection("127.0.2.6", port)
-            late.sendall(b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
-            self.assertEqual(answer(late, 5), b"HTTP/1.1 200 OK")
-            late.close()
+            late.append(connection("127.0.2.6", self.service.web_port))
+            late[0].sendall(b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
+            self.assertEqual(answer(late[0], 5), OK)
         finally:
-            for s in idle:
-                s.close()
+            close_all(idle + late)
 
 
 def main():
