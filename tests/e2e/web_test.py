@@ -189,8 +189,9 @@ def answer(s, timeout):
 
 def close_all(sockets):
     """Closes each socket once the server has closed its end too, so that its place is free again."""
+    deadline = time.monotonic() + 30
     for s in sockets:
-        s.settimeout(30)
+        s.settimeout(max(0.1, deadline - time.monotonic()))
         try:
             s.shutdown(socket.SHUT_WR)
             while s.recv(65536):
