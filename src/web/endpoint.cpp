@@ -290,8 +290,15 @@ void Endpoint::dropStalledConnections()
         if (state.dropped || now - state.since < std::int64_t{seconds} * 1000)
             continue;
         state.dropped = true;
+        const int fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd;
+        // What the socket still holds of an answer could take as long again to drain: the close
+        // resets the connection instead.
+        if (state.answering) {
+            const linger reset{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        }
         // The library sees the end of the stream and closes the connection itself.
-        ::shutdown(MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd, kBothDirections);
+        ::shutdown(fd, kBothDirections);
         dropped = true;
     }
     if (dropped)
