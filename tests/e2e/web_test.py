@@ -218,13 +218,10 @@ class Limits(unittest.TestCase):
     def tearDownClass(cls):
         cls.service.stop()
 
-    def hold(self, idle):
-        return [connection(source, self.service.web_port) for source, count in idle for _ in range(count)]
-
     def request(self, source, idle=(), pause=0, path="/"):
         """The answer to a request from source while the idle connections, (address, count), stay
         open, whose last line follows after pause seconds; None when none came within 5 s."""
-        held = self.hold(idle)
+        held = [connection(host, self.service.web_port) for host, count in idle for _ in range(count)]
         s = connection(source, self.service.web_port)
         try:
             s.sendall(b"GET %s HTTP/1.1\r\nHost: x\r\n" % path.encode())
@@ -260,16 +257,28 @@ class Limits(unittest.TestCase):
             s.close()
 
     def test_answers_again_after_the_limit(self):
-        idle = self.hold(FULL)
+        # name, the service, whose limit the 64 connections reach
+        cases = [
+            ("connections", lambda: self.service),
+            ("descriptors", lambda: serving(descriptors=40)),
+        ]
+        for name, service in cases:
+            with self.subTest(name):
+                self.answers_again(service())
+
+    def answers_again(self, service):
+        idle = [connection(source, service.web_port) for source, count in FULL for _ in range(count)]
         late = []
         try:
             for s in idle:
                 self.assertEqual(answer(s, 30), b"", "an idle connection was never shut")
-            late.append(connection("127.0.2.6", self.service.web_port))
+            late.append(connection("127.0.2.6", service.web_port))
             late[0].sendall(b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
             self.assertEqual(answer(late[0], 5), OK)
         finally:
             close_all(idle + late)
+            if service is not self.service:
+                service.stop()
 
 
 def main():
