@@ -1,11 +1,12 @@
 #include "web/endpoint.h"
 
-#include <QDateTime>
+#include <QCryptographicHash>
 #include <QHostAddress>
 #include <QSocketNotifier>
 #include <QtEndian>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #else
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #endif
 
 #include <microhttpd.h>
@@ -79,11 +81,35 @@ bool isReadOnly(const char* method)
     return std::strcmp(method, MHD_HTTP_METHOD_GET) == 0 || std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
 }
 
-MHD_Result addHeaderBytes(void* total, MHD_ValueKind, const char* key, const char* value)
+// Where the system has no IPv6 at all, every address means every IPv4 one; any other failure
+// of a dual-stack socket would meet IPv4 alone too.
+bool hasIPv6()
 {
-    // "Key: value" and its line break
-    *static_cast<std::size_t*>(total) += std::strlen(key) + 2 + (value ? std::strlen(value) : 0) + 2;
-    return MHD_YES;
+    const int probe = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe >= 0) {
+        ::close(probe);
+        return true;
+    }
+    return errno != EAFNOSUPPORT && errno != EPROTONOSUPPORT;
+}
+
+// A validator from the bytes themselves; empty when the file cannot be read.
+std::string contentTag(int descriptor, std::uint64_t size)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    std::string buffer(1 << 20, '\0');
+    for (std::uint64_t offset = 0; offset < size;) {
+        const ssize_t got = ::pread(descriptor, buffer.data(),
+                                    static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - offset)),
+                                    static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return {};
+        hash.addData(QByteArrayView(buffer.data(), got));
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return '"' + hash.result().toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals).toStdString() + '"';
 }
 
 } // namespace
@@ -105,26 +131,34 @@ struct Callbacks {
             *uploadDataSize = 0; // a body is never wanted
             return MHD_YES;
         }
-        if (const auto known = endpoint->connections_.find(connection); known != endpoint->connections_.end())
-            known->second = -1;
+        endpoint->track(connection, true);
         return static_cast<MHD_Result>(endpoint->answer(connection, url, method));
+    }
+
+    // The library's own connection limit takes its listening socket out of its watch, so that a
+    // newcomer would wait unanswered in the queue: the limit is kept here, and a newcomer over it
+    // is closed at once.
+    static MHD_Result accept(void* self, const sockaddr*, socklen_t)
+    {
+        auto* endpoint = static_cast<Endpoint*>(self);
+        return endpoint->connections_.size() < endpoint->limits_.connections ? MHD_YES : MHD_NO;
     }
 
     static void connection(void* self, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode event)
     {
         auto* endpoint = static_cast<Endpoint*>(self);
-        if (event == MHD_CONNECTION_NOTIFY_STARTED)
-            endpoint->connections_[connection] = endpoint->clock_.elapsed();
-        else
+        if (event == MHD_CONNECTION_NOTIFY_STARTED) {
+            endpoint->connections_[connection] = {endpoint->clock_.elapsed()};
+        } else {
             endpoint->connections_.erase(connection);
+            endpoint->closedInRun_ = true;
+        }
     }
 
     static void completed(void* self, MHD_Connection* connection, void**, MHD_RequestTerminationCode)
     {
         // A kept-alive connection now waits for its next request, under the same limit.
-        auto* endpoint = static_cast<Endpoint*>(self);
-        if (const auto known = endpoint->connections_.find(connection); known != endpoint->connections_.end())
-            known->second = endpoint->clock_.elapsed();
+        static_cast<Endpoint*>(self)->track(connection, false);
     }
 
     static void log(void* self, const char* format, va_list arguments)
@@ -138,14 +172,12 @@ struct Callbacks {
 Endpoint::Endpoint(std::function<Metrics()> metrics, QObject* parent)
     : QObject(parent)
     , metrics_(std::move(metrics))
-    // Validators stay unique across restarts of the program.
-    , etagPrefix_(QByteArray::number(QDateTime::currentMSecsSinceEpoch(), 36).toStdString())
 {
     clock_.start();
     timeout_.setSingleShot(true);
     connect(&timeout_, &QTimer::timeout, this, &Endpoint::run);
     stallCheck_.setInterval(1000);
-    connect(&stallCheck_, &QTimer::timeout, this, &Endpoint::dropStalledRequests);
+    connect(&stallCheck_, &QTimer::timeout, this, &Endpoint::dropStalledConnections);
 }
 
 Endpoint::~Endpoint()
@@ -189,8 +221,8 @@ QString Endpoint::listen(const QString& host, quint16 port, bool brokenPipeIgnor
     const auto start = [&](unsigned startFlags) {
         lastLog_.clear();
         return MHD_start_daemon(
-            startFlags, port, nullptr, nullptr, &Callbacks::request, this,
-            MHD_OPTION_CONNECTION_LIMIT, limits.connections,
+            startFlags, port, &Callbacks::accept, this, &Callbacks::request, this,
+            MHD_OPTION_CONNECTION_LIMIT, limits.connections + 1,
             MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.connectionsPerAddress,
             MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(limits.requestSeconds),
             // Room for the request's header and the answer's; the exact header limit is checked
@@ -205,7 +237,7 @@ QString Endpoint::listen(const QString& host, quint16 port, bool brokenPipeIgnor
     };
     // Every address: IPv6 and IPv4 on one socket where the system has IPv6.
     daemon_ = start(host.isEmpty() ? flags | MHD_USE_DUAL_STACK : flags);
-    if (!daemon_ && host.isEmpty())
+    if (!daemon_ && host.isEmpty() && !hasIPv6())
         daemon_ = start(flags);
     if (!daemon_)
         return lastLog_.isEmpty() ? QStringLiteral("the HTTP library could not start") : lastLog_;
@@ -224,30 +256,49 @@ quint16 Endpoint::port() const
 
 void Endpoint::run()
 {
+    closedInRun_ = false;
     MHD_run(daemon_);
     MHD_UNSIGNED_LONG_LONG ms = 0;
-    if (MHD_get_timeout(daemon_, &ms) == MHD_YES)
+    // The library puts its listening socket back into its watch only when a run starts: after a
+    // run that freed a place, no newcomer could wake the next one.
+    if (closedInRun_)
+        timeout_.start(0);
+    else if (MHD_get_timeout(daemon_, &ms) == MHD_YES)
         timeout_.start(static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(ms, INT_MAX)));
     else
         timeout_.stop();
-    const bool anyAwaiting = std::any_of(connections_.begin(), connections_.end(),
-                                         [](const auto& entry) { return entry.second >= 0; });
-    if (anyAwaiting != stallCheck_.isActive())
-        anyAwaiting ? stallCheck_.start() : stallCheck_.stop();
+    if (connections_.empty() == stallCheck_.isActive())
+        connections_.empty() ? stallCheck_.stop() : stallCheck_.start();
 }
 
-// The library drops a connection only after a pause: one that trickles its request a byte at a
-// time would hold its place for ever.
-void Endpoint::dropStalledRequests()
+void Endpoint::track(MHD_Connection* connection, bool answering)
+{
+    if (const auto known = connections_.find(connection); known != connections_.end()) {
+        known->second.since = clock_.elapsed();
+        known->second.answering = answering;
+    }
+}
+
+// The library drops a connection only after a pause: one that trickles its request, or reads its
+// answer, a byte at a time would hold its place for ever.
+void Endpoint::dropStalledConnections()
 {
     const std::int64_t now = clock_.elapsed();
     bool dropped = false;
-    for (auto& [connection, since] : connections_) {
-        if (since < 0 || now - since < std::int64_t{limits_.requestSeconds} * 1000)
+    for (auto& [connection, state] : connections_) {
+        const int seconds = state.answering ? limits_.responseSeconds : limits_.requestSeconds;
+        if (state.dropped || now - state.since < std::int64_t{seconds} * 1000)
             continue;
-        since = -1;
+        state.dropped = true;
+        const int fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd;
+        // What the socket still holds of an answer could take as long again to drain: the close
+        // resets the connection instead.
+        if (state.answering) {
+            const linger reset{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        }
         // The library sees the end of the stream and closes the connection itself.
-        ::shutdown(MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd, kBothDirections);
+        ::shutdown(fd, kBothDirections);
         dropped = true;
     }
     if (dropped)
@@ -256,9 +307,8 @@ void Endpoint::dropStalledRequests()
 
 int Endpoint::answer(MHD_Connection* connection, const char* url, const char* method)
 {
-    std::size_t headerBytes = std::strlen(method) + 1 + std::strlen(url) + 11; // the request line
-    MHD_get_connection_values(connection, MHD_HEADER_KIND, &addHeaderBytes, &headerBytes);
-    if (headerBytes > limits_.headerBytes)
+    const MHD_ConnectionInfo* header = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
+    if (header && header->header_size > limits_.headerBytes)
         return queueText(connection, MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, "Request header too large\n");
 
     const std::string_view path = url;
@@ -295,13 +345,16 @@ int Endpoint::answerFile(MHD_Connection* connection, const Served& served)
 bool Endpoint::serve(File file, int descriptor, std::uint64_t size)
 {
     withdraw(file);
+    std::string etag = contentTag(descriptor, size);
+    if (etag.empty())
+        return false;
     // One response for every reader: the library reads the file at each reader's own offset, so
     // the bytes are held by the file system, never once per reader.
     MHD_Response* response = MHD_create_response_from_fd64(size, descriptor);
     if (!response)
         return false;
     Served& target = served(file);
-    target.etag = '"' + etagPrefix_ + '-' + std::to_string(++version_) + '"';
+    target.etag = std::move(etag);
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE,
                             std::string(file == File::page ? kPageType : kCsvType).c_str());
     MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");

@@ -33,7 +33,10 @@ public:
         unsigned connections = 64;
         unsigned connectionsPerAddress = 16;
         int requestSeconds = 10; // to send a whole request, and longest pause while reading
-        std::size_t headerBytes = 8 * 1024;
+        // to take a whole answer: the largest page, about 19 MB, at 1 MB/s with room to spare.
+        // It also bounds how long a replaced file stays held by a reader.
+        int responseSeconds = 60;
+        std::size_t headerBytes = 8 * 1024; // the request line, query included, and the headers
     };
     enum class File { page, csv };
 
@@ -47,9 +50,9 @@ public:
     quint16 port() const;
 
     // Serves the open file behind descriptor from now on (the endpoint closes it), so that later
-    // replaces of the file on disk do not change what a reader already started. Each version
-    // gets its own validator. False when the library could not take it: the descriptor is still
-    // the caller's, and the file answers 503.
+    // replaces of the file on disk do not change what a reader already started. The validator
+    // follows the bytes: a rewrite with the same content keeps it. False when the library could
+    // not take it: the descriptor is still the caller's, and the file answers 503.
     bool serve(File file, int descriptor, std::uint64_t size);
     // Answers 503 until the next serve.
     void withdraw(File file);
@@ -60,8 +63,16 @@ private:
         std::string etag;
     };
 
+    // Since when (ms on clock_) a connection waits for a whole request, or is being answered.
+    struct Connection {
+        std::int64_t since = 0;
+        bool answering = false;
+        bool dropped = false;
+    };
+
     void run();
-    void dropStalledRequests();
+    void track(MHD_Connection* connection, bool answering);
+    void dropStalledConnections();
     int answer(MHD_Connection* connection, const char* url, const char* method);
     int answerFile(MHD_Connection* connection, const Served& served);
     Served& served(File file) { return file == File::page ? page_ : csv_; }
@@ -75,13 +86,10 @@ private:
     QTimer timeout_;  // when the library next has work without any socket becoming ready
     QTimer stallCheck_;
     QElapsedTimer clock_;
-    // Every open connection: since when (ms on clock_) it waits for a whole request, or -1 while
-    // its request is being answered.
-    std::unordered_map<MHD_Connection*, std::int64_t> connections_;
+    std::unordered_map<MHD_Connection*, Connection> connections_;
+    bool closedInRun_ = false;
     Served page_;
     Served csv_;
-    std::uint64_t version_ = 0;
-    std::string etagPrefix_;
     QString lastLog_;
 };
 

@@ -23,7 +23,7 @@ quint16 freeTcpPort()
 
 struct WebCase {
     const char* name;
-    QString value; // {free}: a free port, {held}: one already taken
+    QString value; // {free}: a free port, {held}: one already taken, {held6}: one taken on IPv6 only
     bool listens;
     QString problem; // in the status and the one failure notice; empty for none
 };
@@ -36,9 +36,19 @@ TEST_P(WebSetting, ListensOrSaysWhyAndMonitoringGoesOn)
     // Held the way the library binds, so that no socket option lets both in.
     web::Endpoint holder([] { return web::Metrics{}; });
     ASSERT_EQ(holder.listen(QStringLiteral("127.0.0.1"), 0, false, {}), QString());
+    web::Endpoint holder6([] { return web::Metrics{}; });
+    if (GetParam().value.contains("{held6}") && !holder6.listen(QStringLiteral("::1"), 0, false, {}).isEmpty()) {
+        if (qgetenv("CI") == "true")
+            FAIL() << "no IPv6 loopback";
+        GTEST_SKIP() << "no IPv6 loopback";
+    }
     const quint16 free = freeTcpPort();
     const QString held = QString::number(holder.port());
-    const QString value = QString(GetParam().value).replace("{free}", QString::number(free)).replace("{held}", held);
+    const QString held6 = QString::number(holder6.port());
+    const QString value = QString(GetParam().value)
+                              .replace("{free}", QString::number(free))
+                              .replace("{held6}", held6)
+                              .replace("{held}", held);
     QFile ini(dir.filePath("zqnlist.Ini"));
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
     ini.write(QStringLiteral("[SYSTEM]\r\nPORT=0\r\nWEB=%1\r\n[DATA]\r\nCSV=%2\r\nHTML=%3\r\n")
@@ -58,7 +68,7 @@ TEST_P(WebSetting, ListensOrSaysWhyAndMonitoringGoesOn)
     client.connectToHost(QHostAddress::LocalHost, free);
     EXPECT_EQ(client.waitForConnected(10000), GetParam().listens) << client.errorString().toStdString();
     EXPECT_EQ(front != nullptr, GetParam().listens);
-    const QString problem = QString(GetParam().problem).replace("{held}", held);
+    const QString problem = QString(GetParam().problem).replace("{held6}", held6).replace("{held}", held);
     ASSERT_EQ(told.isEmpty(), problem.isEmpty()) << told.toStdString();
     if (!problem.isEmpty()) {
         EXPECT_TRUE(told.contains(problem)) << told.toStdString();
@@ -77,7 +87,10 @@ INSTANTIATE_TEST_SUITE_P(
                     WebCase{"one_address", QStringLiteral("127.0.0.1:{free}"), true, {}},
                     WebCase{"bad_value", QStringLiteral("12x"), false, QStringLiteral("WEB=12x は使えません: the port")},
                     WebCase{"not_an_address", QStringLiteral("localhost:{free}"), false, QStringLiteral("not an IP address")},
-                    WebCase{"port_held", QStringLiteral("127.0.0.1:{held}"), false, QStringLiteral("ポート {held} を開けません")}),
+                    WebCase{"port_held", QStringLiteral("127.0.0.1:{held}"), false, QStringLiteral("ポート {held} を開けません")},
+                    // Every address: not IPv4 alone when IPv6 is there but its port is taken.
+                    WebCase{"port_held_on_ipv6", QStringLiteral("{held6}"), false,
+                            QStringLiteral("ポート {held6} を開けません: Failed to bind to port {held6}: Address already in use")}),
     [](const testing::TestParamInfo<WebCase>& info) { return std::string(info.param.name); });
 
 } // namespace

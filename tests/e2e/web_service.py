@@ -2,6 +2,7 @@
 
 import http.client
 import os
+import resource
 import shutil
 import signal
 import socket
@@ -51,9 +52,10 @@ def end(process):
 
 
 class Service:
-    """zqnlistd in a folder of its own; system and data are extra lines for the settings file."""
+    """zqnlistd in a folder of its own; system and data are extra lines for the settings file;
+    descriptors, when given, bounds how many files the process may hold open."""
 
-    def __init__(self, executable, system=b"", data=None, csv=None, save_interval=3600):
+    def __init__(self, executable, system=b"", data=None, csv=None, save_interval=3600, descriptors=None):
         self.folder = tempfile.mkdtemp(prefix="zqn-web-")
         self.udp_port = free_port(socket.SOCK_DGRAM)
         self.web_port = free_port()
@@ -67,7 +69,9 @@ class Service:
                 f.write(csv)
         self.log = open(self.path("service.log"), "wb")
         self.process = subprocess.Popen([executable, "--settings", self.path("zqnlistd.Ini")], cwd=self.folder,
-                                        stdout=self.log, stderr=subprocess.STDOUT, start_new_session=True)
+                                        stdout=self.log, stderr=subprocess.STDOUT, start_new_session=True,
+                                        preexec_fn=descriptors and (lambda: resource.setrlimit(
+                                            resource.RLIMIT_NOFILE, (descriptors, descriptors))))
         self.udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         if not wait_for(self.listening, 30):
             output = self.output()

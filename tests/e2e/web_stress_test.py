@@ -3,7 +3,7 @@
 
 Usage: web_stress_test.py --service <zqnlistd>
 While 500 connections arrive at once, slow clients trickle their headers, readers stall in the
-middle of the page and garbage arrives, a known device announced every 100 ms is still recorded,
+middle of the page or read it too slowly to finish within a minute, and garbage arrives, a known device announced every 100 ms is still recorded,
 page writes go on, another host is served, each hostile connection is ended, and the service's
 memory stays under its idle size plus twice the page's.
 """
@@ -103,6 +103,28 @@ class HostileClients(unittest.TestCase):
                 s.sendall(b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
                 readers.append(s)
 
+            # A reader at up to 200 kB/s, which would need more than a minute and a half.
+            slow = connect(READERS)
+            slow.connect(("127.0.0.1", service.web_port))
+            slow.sendall(b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
+            slow_count = []
+
+            def read_slowly():
+                slow.settimeout(30)
+                count = 0
+                try:
+                    while piece := slow.recv(65536):
+                        count += len(piece)
+                        time.sleep(0.3)  # the reader's own pace
+                except ConnectionResetError:
+                    pass
+                except OSError:
+                    return
+                slow_count.append(count)
+
+            slow_reader = threading.Thread(target=read_slowly)
+            slow_reader.start()
+
             # Headers at one byte a second.
             tricklers = []
             for _ in range(4):
@@ -164,6 +186,10 @@ class HostileClients(unittest.TestCase):
                     self.assertIsNotNone(count)
                     self.assertLess(count, page_size)
                     s.close()
+                slow_reader.join(150)
+                self.assertEqual(len(slow_count), 1, "the slow reader was never ended")
+                self.assertLess(slow_count[0], page_size)
+                slow.close()
 
             with self.subTest("page writes went on"):
                 self.assertTrue(wait_for(
