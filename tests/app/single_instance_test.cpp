@@ -33,41 +33,7 @@ struct InstanceCase {
     bool secondRuns;
 };
 
-class SingleInstanceTest : public testing::TestWithParam<InstanceCase> {
-protected:
-    QTemporaryDir dir;
-};
-
-// A later copy with the same settings file, also named another way, leaves and brings the first
-// forward; one with another file runs beside it.
-TEST_P(SingleInstanceTest, OneCopyPerSettingsFile)
-{
-    const InstanceCase& c = GetParam();
-    ASSERT_TRUE(dir.isValid());
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("sub")));
-    SingleInstance first(dir.filePath(QLatin1String(c.firstPath)));
-    ASSERT_TRUE(first.claim());
-    QSignalSpy raised(&first, &SingleInstance::raiseRequested);
-
-    SingleInstance second(dir.filePath(QLatin1String(c.secondPath)));
-    EXPECT_EQ(second.claim(), c.secondRuns);
-
-    if (c.secondRuns) {
-        QCoreApplication::processEvents();
-        EXPECT_EQ(raised.count(), 0);
-    } else {
-        EXPECT_TRUE(raised.wait());
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SingleInstanceTest,
-    testing::Values(InstanceCase{"same_file", "zqnlist.Ini", "zqnlist.Ini", false},
-                    InstanceCase{"same_file_by_another_path", "zqnlist.Ini", "sub/../zqnlist.Ini", false},
-                    InstanceCase{"another_file", "zqnlist.Ini", "sub/zqnlist.Ini", true}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// The same file in every launch below; the temporary and runtime folders are the test's own.
+// The temporary and runtime folders are the test's own; settings() is the same file in each launch.
 class SingleInstanceSocket : public testing::Test {
 protected:
     void SetUp() override
@@ -116,6 +82,38 @@ protected:
     QTemporaryDir runtime;
 };
 
+class SingleInstanceTest : public SingleInstanceSocket, public testing::WithParamInterface<InstanceCase> {};
+
+
+// A later copy with the same settings file, also named another way, leaves and brings the first
+// forward; one with another file runs beside it.
+TEST_P(SingleInstanceTest, OneCopyPerSettingsFile)
+{
+    const InstanceCase& c = GetParam();
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+    SingleInstance first(dir.filePath(QLatin1String(c.firstPath)));
+    ASSERT_TRUE(first.claim());
+    QSignalSpy raised(&first, &SingleInstance::raiseRequested);
+
+    SingleInstance second(dir.filePath(QLatin1String(c.secondPath)));
+    EXPECT_EQ(second.claim(), c.secondRuns);
+
+    if (c.secondRuns) {
+        QCoreApplication::processEvents();
+        EXPECT_EQ(raised.count(), 0);
+    } else {
+        EXPECT_TRUE(raised.wait());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SingleInstanceTest,
+    testing::Values(InstanceCase{"same_file", "zqnlist.Ini", "zqnlist.Ini", false},
+                    InstanceCase{"same_file_by_another_path", "zqnlist.Ini", "sub/../zqnlist.Ini", false},
+                    InstanceCase{"another_file", "zqnlist.Ini", "sub/zqnlist.Ini", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // Where another local user can listen first, the program still starts.
 TEST_F(SingleInstanceSocket, AtTheOldPredictablePlaceDoesNotStopTheProgram)
 {
@@ -133,9 +131,9 @@ TEST_F(SingleInstanceSocket, InAFolderOfAnotherUserDoesNotStopTheProgram)
         ZQN_SKIP_ONLY_CHECK("making a folder for another user needs root");
     qunsetenv("XDG_RUNTIME_DIR");
     const QString folder = tmp.filePath(QStringLiteral("zqnlist-%1").arg(::geteuid()));
-    ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), 0777), 0);
+    // Private, but another user's: root could still listen there, and so answer itself.
+    ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), 0700), 0);
     ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), kNobody, kNobody), 0);
-    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
     QLocalServer squatter;
     ASSERT_TRUE(squatter.listen(folder + QLatin1Char('/') + predictableName()));
 

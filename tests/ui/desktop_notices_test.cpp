@@ -70,8 +70,9 @@ protected:
         QFile file(config);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(QStringLiteral("<busconfig><type>session</type><listen>%1</listen><auth>EXTERNAL</auth>"
-                                  "<servicedir>%2</servicedir><policy context=\"default\"><allow send_destination=\"*\"/>"
-                                  "<allow own=\"*\"/></policy></busconfig>")
+                                  "<servicedir>%2</servicedir><policy context=\"default\"><allow send_destination=\"*\" "
+                                  "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
+                                  "</busconfig>")
                        .arg((atRuntimeFolder ? QStringLiteral("unix:path=%1/bus") : QStringLiteral("unix:dir=%1"))
                                 .arg(dir.path()),
                             services)
