@@ -158,13 +158,15 @@ TEST_F(SingleInstanceSocket, ThatAnotherUserAnswersOnIsTakenOver)
 TEST_F(SingleInstanceSocket, LaunchesAfterACrashEndAsOne)
 {
     const QString name = SingleInstance::serverName(settings());
-    for (int round = 0; round < 20; ++round) {
+    for (int round = 0; round < 30; ++round) {
         ::close(boundSocket(name));
         ASSERT_TRUE(QFileInfo::exists(name));
+        std::latch started(2);
         std::latch claimed(2);
         std::atomic<int> running = 0;
         const auto launch = [&] {
             SingleInstance instance(settings());
+            started.arrive_and_wait();
             if (instance.claim())
                 ++running;
             claimed.arrive_and_wait(); // the first stays until the second has decided
