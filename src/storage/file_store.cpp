@@ -8,6 +8,7 @@
 #include "storage/cp932_codec.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace zqn::storage {
 
@@ -47,7 +48,10 @@ Status rewriteInPlace(const QString& path, const std::function<void(text::ByteSi
         const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
         if (fd < 0)
             return cannotWrite(path, file.errorString());
-        file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+        if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            return cannotWrite(path, file.errorString());
+        }
     }
     if (const SpaceReserver& reserve = spaceReserver()) {
         if (const Status reserved = reserve(file, size); !reserved)
