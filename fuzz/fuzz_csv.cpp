@@ -142,8 +142,11 @@ void checkRename(const DeviceList& original, std::size_t index, std::string_view
     zqn::text::Lines expected = original.lines();
     if (name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
         FUZZ_CHECK(result == Result::badCharacter);
-    } else if (!before || (!before->hasName
-                           && before->ip.size() + before->date.size() + before->time.size() + 2 >= 255)) {
+    } else if (!before
+               || (!before->hasName
+                   && (before->ip.size() + before->date.size() + before->time.size() + 2 >= 255
+                       || before->mac.size() + before->ip.size() + before->date.size() + before->time.size() + 4
+                              >= 4096))) {
         FUZZ_CHECK(result == Result::noNameField);
     } else {
         FUZZ_CHECK(result == Result::renamed);

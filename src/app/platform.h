@@ -22,7 +22,8 @@ namespace zqn::app {
 bool displayAvailable();
 
 // Catches SIGTERM and SIGINT from the very start of the program. The handlers only write a byte
-// into a pipe; nothing else runs inside them. Call before anything else in main.
+// into a pipe; nothing else runs inside them. Call before anything else in main. A write beyond
+// the file-size limit then fails instead of ending the program (SIGXFSZ is ignored).
 void installTerminationHandlers();
 
 // Runs onTerminate in the event loop once a termination signal has arrived, also one that

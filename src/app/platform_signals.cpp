@@ -47,6 +47,9 @@ void installTerminationHandlers()
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    // A file-size limit then fails the write (EFBIG), reported as any failed save, instead of
+    // ending the program with what it had not yet written.
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 void watchTerminationSignals(QObject* context, std::function<void()> onTerminate)

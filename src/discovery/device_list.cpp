@@ -152,8 +152,11 @@ DeviceList::RenameResult DeviceList::rename(std::size_t index, std::string_view 
 
 bool DeviceList::takesName(const DeviceLine& fields)
 {
-    // Without a name field, only a comma the page splits at makes a new one a name it shows.
-    return fields.hasName || fields.ip.size() + fields.date.size() + fields.time.size() + 2 < DeviceLine::kSplitBytes;
+    // Without a name field, only a comma the page splits at makes a new one a name it shows, and
+    // only where the name starts within the bytes a line is read with.
+    return fields.hasName
+           || (fields.ip.size() + fields.date.size() + fields.time.size() + 2 < DeviceLine::kSplitBytes
+               && fields.size() + 1 < text::kLineReadLimit);
 }
 
 bool DeviceList::canRename(std::size_t index) const

@@ -7,6 +7,9 @@
 
 #include "storage/cp932_codec.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace zqn::storage {
 
 namespace {
@@ -38,11 +41,18 @@ Status rewriteInPlace(const QString& path, const std::function<void(text::ByteSi
     const auto size = static_cast<qint64>(out.bytes.size());
 
     QFile file(path);
-    // Opened without truncating, so that the old bytes stay until the new ones are in. A file that
-    // may be written but not read can only be emptied first, as before.
-    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered)
-        && !file.open(QIODevice::WriteOnly | QIODevice::ExistingOnly | QIODevice::Unbuffered))
-        return cannotWrite(path, file.errorString());
+    // Opened without truncating, so that the old bytes stay until the new ones are in; the file is
+    // cut to length at the end. Qt truncates a file it opens write-only, and a full disk would
+    // then have emptied one that may be written but not read.
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered)) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0)
+            return cannotWrite(path, file.errorString());
+        if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            return cannotWrite(path, file.errorString());
+        }
+    }
     if (const SpaceReserver& reserve = spaceReserver()) {
         if (const Status reserved = reserve(file, size); !reserved)
             return cannotWrite(path, reserved.error());

@@ -133,8 +133,9 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     connect(&controller_, &app::MonitorController::errorRaised, this, &showErrorMessage);
     connect(&controller_, &app::MonitorController::presentationRequested, this, &MainWindow::present);
     connect(&controller_, &app::MonitorController::notifyNewDevicesChanged, notifyAction_, &QAction::setChecked);
-    connect(&controller_, &app::MonitorController::noticeRaised, this, [this](const QString& title, const QString& text) {
-        if (!desktopNotices_.show(title, text) && trayReady())
+    connect(&controller_, &app::MonitorController::noticeRaised, &desktopNotices_, &DesktopNotices::show);
+    connect(&desktopNotices_, &DesktopNotices::undelivered, this, [this](const QString& title, const QString& text) {
+        if (trayReady())
             trayIcon_->showMessage(title, text, QSystemTrayIcon::Information);
     });
     connect(&controller_, &app::MonitorController::finished, this, [this] {

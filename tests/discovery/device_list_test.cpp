@@ -298,6 +298,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The page reads a line's first 4,096 bytes and finds no comma there: no device to name.
         RenameCase{"first_comma_beyond_the_readable_bytes_refused", std::string(5000, 'm') + ",10.0.0.1,d,t,n", "x",
                    noNameField, std::string(5000, 'm') + ",10.0.0.1,d,t,n"},
+        // The fields end at byte 4,095: a new name would start past the bytes the page reads.
+        RenameCase{"name_past_the_readable_bytes_refused", std::string(4070, 'm') + ",10.0.0.1,2024/05/01,12:00:00",
+                   "x", noNameField, std::string(4070, 'm') + ",10.0.0.1,2024/05/01,12:00:00"},
         RenameCase{"fields_filling_the_split_bytes_refused", "u,v," + std::string(253, 't'), "n", noNameField,
                    "u,v," + std::string(253, 't')},
         RenameCase{"carriage_return_refused", kFields + ",old", "a\rb", badCharacter, kFields + ",old"},

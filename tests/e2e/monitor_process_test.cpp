@@ -1,5 +1,7 @@
 #include "monitor_fixture.h"
 
+#include "support/only_check.h"
+
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -161,7 +163,7 @@ bool waitsInAnEventLoop(qint64 pid)
 TEST_F(MonitorProcess, UnreadableSettingsStayByteForByteAndASignalDuringTheMessageEndsTheProgram)
 {
     if (::geteuid() != 0)
-        GTEST_SKIP() << "running the monitor as nobody needs root";
+        ZQN_SKIP_ONLY_CHECK("running the monitor as nobody needs root");
     const QString ini = dir.filePath("zqnlist.Ini");
     start(asNobodyWithUnreadableSettings(dir.path(), ini));
     const QByteArray before = file("zqnlist.Ini");

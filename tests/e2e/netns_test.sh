@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Announcements across a real link: the monitor runs in one network namespace, the device simulator
 # in another, joined by a veth pair (10.77.0.1 and 10.77.0.2). Without the privilege to make
-# namespaces (CAP_NET_ADMIN) or without ip's netns the test exits 77, which CTest counts as skipped.
+# namespaces (CAP_NET_ADMIN and CAP_SYS_ADMIN) or without ip's netns the test exits 77, which CTest counts as skipped.
 # Usage: netns_test.sh <zqnlist executable> <zqn-announce executable>
 set -u
 
@@ -47,6 +47,8 @@ ip netns list >/dev/null 2>&1 || unavailable "this ip has no netns support"
 cap_eff=$(awk '/^CapEff:/ { print $2 }' /proc/self/status)
 [ -n "$cap_eff" ] || broken "no CapEff in /proc/self/status"
 (((16#$cap_eff >> 12) & 1)) || unavailable "no CAP_NET_ADMIN"
+# ip netns add mounts the namespace's file.
+(((16#$cap_eff >> 21) & 1)) || unavailable "no CAP_SYS_ADMIN"
 error=$(ip netns add "$ns_monitor" 2>&1) || broken "$error"
 error=$(ip netns add "$ns_device" 2>&1) || broken "$error"
 error=$(ip link add "$veth_monitor" type veth peer name "$veth_device" 2>&1) || broken "$error"

@@ -557,8 +557,7 @@ TEST_P(MonitorFileSizeLimit, CsvThatOutgrowsTheLimitLeavesTheLastWholeOne)
     MonitorSettings limited;
     limited.childSetup = [limit] {
         const rlimit fileSize{limit, limit};
-        ::setrlimit(RLIMIT_FSIZE, &fileSize);
-        ::signal(SIGXFSZ, SIG_IGN); // a write beyond the limit then fails instead of killing
+        ::setrlimit(RLIMIT_FSIZE, &fileSize); // as ulimit -f or LimitFSIZE= set it, with SIGXFSZ's default
     };
     start(limited);
     const QString pagePath = dir.filePath("zqnlist.htm");

@@ -3,6 +3,7 @@
 #include "app/platform.h"
 
 #include "storage/cp932_codec.h"
+#include "support/only_check.h"
 
 #include <QDir>
 #include <QFile>
@@ -274,7 +275,7 @@ TEST_P(SaveAsUser, ReplacesAtomicallyWhereTheFolderAllowsElseInPlace)
     ASSERT_TRUE(QDir().mkdir(folder));
     std::optional<SmallTmpfs> disk;
     if (c.fullDisk && !disk.emplace(folder).mounted())
-        GTEST_SKIP() << "a tmpfs cannot be mounted here: " << disk->error();
+        ZQN_SKIP_ONLY_CHECK("a tmpfs cannot be mounted here: " << disk->error());
     ASSERT_TRUE(replaceFile(target, "old content"));
     if (disk)
         SmallTmpfs::fill(folder + "/.filler"); // hidden: not among the files checked below
@@ -327,6 +328,8 @@ INSTANTIATE_TEST_SUITE_P(
                     FolderCase{"reserved_first_saved", 0555, 0666, true, 0, true, true, true},
                     FolderCase{"reserved_first_a_full_disk_leaves_the_file_whole", 0555, 0666, false, 0, false,
                                true, true, true},
+                    FolderCase{"reserved_first_a_full_disk_leaves_a_write_only_file_whole", 0555, 0222, false, 0,
+                               false, true, true, true},
                     FolderCase{"neither_writable_reported", 0555, 0444, false, 0, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
