@@ -2,6 +2,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include "support/announcements.h"
 #include "support/eventually.h"
@@ -77,6 +78,26 @@ TEST_F(DeviceListModelTest, ADeviceRenewedBeforeItsInsertIsShownOnce)
     EXPECT_EQ(changed.count(), 0);
     ASSERT_EQ(model()->rowCount(), 1);
     EXPECT_EQ(row(0), QStringLiteral("02:C3:D7:00:00:01,10.0.0.2,2024/05/01,09:15:30,noname"));
+}
+
+// A flood is shown once it pauses: its first refresh is put off, the next one inserts it whole.
+TEST_F(DeviceListModelTest, AFloodIsInsertedOnceItPauses)
+{
+    build();
+    auto* timer = model()->findChild<QTimer*>(QStringLiteral("refreshTimer"));
+    ASSERT_NE(timer, nullptr);
+    QSignalSpy inserted(model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy due(timer, &QTimer::timeout);
+
+    for (int i = 1; i <= DeviceListModel::kFloodEvents; ++i)
+        controller->handleDatagram(announcement(static_cast<quint32>(i)), QByteArrayView("10.0.0.1"));
+    ASSERT_TRUE(due.wait());
+    EXPECT_EQ(model()->rowCount(), 0) << "shown during the flood";
+    EXPECT_TRUE(timer->isActive());
+
+    ASSERT_TRUE(due.wait());
+    EXPECT_EQ(model()->rowCount(), DeviceListModel::kFloodEvents);
+    EXPECT_EQ(inserted.count(), 1);
 }
 
 TEST_F(DeviceListModelTest, LinesFromTheCsvFileShowTheirJapaneseNames)
