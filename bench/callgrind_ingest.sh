@@ -3,7 +3,8 @@
 # the count hardly moves with the machine's load, so two builds can be compared on a busy machine.
 # The counts of the monitor's start (under callgrind) are zeroed once its first page is written; then
 # zqn-announce sends DATAGRAMS from MACS MACs at RATE, and once the monitor is idle the counts are
-# dumped. Prints the instructions per datagram recorded and the largest costs by function (self).
+# dumped. Prints the instructions per datagram sent and per device recorded (the lines of the CSV
+# file written at exit) and the largest costs by function (self).
 #
 #   bench/callgrind_ingest.sh [build-folder]        (default: build-bench beside this folder)
 #
@@ -56,8 +57,12 @@ callgrind_control -d "$pid" >/dev/null
 kill -TERM "$pid"
 wait "$pid" || true
 pid=""
-dump="$(ls -t "$out"/callgrind.out* | head -n 1)"
-# The dump counts the instructions since collection went on; the page written at exit is not in it.
+# The first dump holds the counts from the zeroing on; the page written at exit is not in it.
+dump="$out/callgrind.out.1"
+recorded="$(wc -l <"$work/zqnlist.csv")"
 total="$(callgrind_annotate "$dump" 2>/dev/null | awk '/PROGRAM TOTALS/ {gsub(",", "", $1); print $1}')"
-echo "$program: $total instructions for $datagrams datagrams sent, $(awk -v t="$total" -v n="$datagrams" 'BEGIN {printf "%.0f", t / n}') per datagram"
-callgrind_annotate --inclusive=no "$dump" 2>/dev/null | sed -n '/^Ir/,$p' | sed -n "3,$((top + 2))p"
+echo "$program: $total instructions; $datagrams datagrams sent, $recorded devices recorded;" \
+    "$(awk -v t="$total" -v n="$datagrams" -v r="$recorded" 'BEGIN {printf "%.0f per datagram sent, %.0f per device recorded", t / n, t / r}')"
+# The functions still running at the dump (main, the event loop) are charged what they called: left out.
+callgrind_annotate --inclusive=no --threshold=100 "$dump" 2>/dev/null | sed -n '/file:function/,$p' | sed -n '3,$p' \
+    | grep -vE '\((9[0-9]|100)\.[0-9]+%\)' | head -n "$top" | sed -E 's/^ *([0-9,]+) \( *([0-9.]+%)\) +[^:]*:/\2 /; s/\(.*//; s/ \[.*//'
