@@ -58,7 +58,8 @@ QVariant DeviceListModel::data(const QModelIndex& index, int role) const
 
 void DeviceListModel::onRefreshDue()
 {
-    if (std::exchange(eventsThisInterval_, 0) >= kFloodEvents && pendingSince_.elapsed() < kFloodRefreshLimitMs) {
+    if (std::exchange(eventsThisInterval_, 0) >= kFloodEvents && postponements_ < kFloodPostponements) {
+        ++postponements_;
         refreshTimer_.start();
         return;
     }
@@ -68,16 +69,15 @@ void DeviceListModel::onRefreshDue()
 void DeviceListModel::noteEvent()
 {
     ++eventsThisInterval_;
-    if (!refreshTimer_.isActive()) {
+    if (!refreshTimer_.isActive())
         refreshTimer_.start();
-        pendingSince_.start();
-    }
 }
 
 void DeviceListModel::refresh()
 {
     refreshTimer_.stop();
     eventsThisInterval_ = 0;
+    postponements_ = 0;
     if (appendedUpTo_ > rowCount_) {
         beginInsertRows({}, rowCount_, appendedUpTo_ - 1);
         rowCount_ = appendedUpTo_;
@@ -136,6 +136,7 @@ void DeviceListModel::onDevicesReset()
 {
     refreshTimer_.stop();
     eventsThisInterval_ = 0;
+    postponements_ = 0;
     beginResetModel();
     rowCount_ = appendedUpTo_ = static_cast<int>(controller_.devices().count());
     changedRows_.clear();

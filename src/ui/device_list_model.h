@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QAbstractListModel>
-#include <QElapsedTimer>
 #include <QTimer>
 
 #include <vector>
@@ -17,9 +16,9 @@ namespace zqn::ui {
 // Appends and renewals are gathered and passed on at most every refresh interval: a flood of
 // announcements then costs the view one layout per refresh instead of one per datagram. Changed
 // rows are told as runs of neighbours, so that a filter looks again only at what changed.
-// Under a flood the refresh waits until the flood pauses, at most kFloodRefreshLimitMs: the
-// views' insert and layout cost in proportion to the whole list, and while they run the socket
-// fills and drops what a flood sends.
+// Under a flood the refresh waits until the flood pauses, for at most kFloodPostponements
+// intervals: the views' insert and layout cost in proportion to the whole list, and while they
+// run the socket fills and drops what a flood sends.
 class DeviceListModel : public QAbstractListModel {
     Q_OBJECT
 
@@ -27,7 +26,7 @@ public:
     static constexpr int kRefreshIntervalMs = 100;
     // Appends and renewals within one refresh interval that make a flood (10,000 a second).
     static constexpr int kFloodEvents = 1000;
-    static constexpr int kFloodRefreshLimitMs = 1000;
+    static constexpr int kFloodPostponements = 9; // a refresh at least every second
 
     explicit DeviceListModel(const app::MonitorController& controller, QObject* parent = nullptr);
 
@@ -60,7 +59,7 @@ private:
     std::size_t widestLine_ = 0; // bytes
     bool widthGrew_ = false;
     int eventsThisInterval_ = 0;
-    QElapsedTimer pendingSince_; // the first event the views have not heard of
+    int postponements_ = 0; // of the refresh due, since the last one
     QTimer refreshTimer_{this};
 };
 
