@@ -1,6 +1,6 @@
 #include "discovery/device_list.h"
 
-#include <functional>
+#include <cstring>
 
 #include "text/cp932.h"
 
@@ -15,50 +15,74 @@ std::string_view keyOf(std::string_view line)
     return line.substr(0, kKeyLength);
 }
 
+std::uint64_t mixed(std::uint64_t h)
+{
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ull;
+    return h ^ (h >> 33);
+}
+
+// Inline and in whole words: a key is at most 17 bytes, and this runs for every datagram.
 std::uint32_t hashOf(std::string_view key)
 {
-    const std::size_t h = std::hash<std::string_view>{}(key);
+    std::uint64_t h = key.size();
+    std::size_t at = 0;
+    for (; at + 8 <= key.size(); at += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, key.data() + at, 8);
+        h = mixed(h ^ word);
+    }
+    std::uint64_t tail = 0;
+    std::memcpy(&tail, key.data() + at, key.size() - at);
+    h = mixed(h ^ tail);
     return static_cast<std::uint32_t>(h ^ (h >> 32));
 }
 
 } // namespace
 
-std::optional<std::size_t> DeviceList::FirstLineIndex::find(std::string_view key, const text::Lines& lines) const
+DeviceList::FirstLineIndex::Probe DeviceList::FirstLineIndex::probe(std::string_view key,
+                                                                   const text::Lines& lines) const
 {
+    Probe probe{std::nullopt, 0, hashOf(key)};
     if (slots_.empty())
-        return std::nullopt;
-    const std::uint32_t hash = hashOf(key);
+        return probe;
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t pos = hash & mask;; pos = (pos + 1) & mask) {
+    for (std::size_t pos = probe.hash & mask;; pos = (pos + 1) & mask) {
         const std::uint64_t slot = slots_[pos];
-        if (slot == 0)
-            return std::nullopt;
-        if (static_cast<std::uint32_t>(slot >> 32) != hash)
+        if (slot == 0) {
+            probe.freeSlot = pos;
+            return probe;
+        }
+        if (static_cast<std::uint32_t>(slot >> 32) != probe.hash)
             continue;
         const std::size_t index = static_cast<std::uint32_t>(slot) - 1;
-        if (keyOf(lines[index]) == key)
-            return index;
+        if (keyOf(lines[index]) == key) {
+            probe.index = index;
+            return probe;
+        }
     }
+}
+
+void DeviceList::FirstLineIndex::addAfter(const Probe& probe, std::size_t index, const text::Lines& lines)
+{
+    if ((used_ + 1) * 2 > slots_.size()) {
+        grow();
+        add(index, lines);
+        return;
+    }
+    slots_[probe.freeSlot] = (std::uint64_t{probe.hash} << 32) | static_cast<std::uint32_t>(index + 1);
+    ++used_;
 }
 
 void DeviceList::FirstLineIndex::add(std::size_t index, const text::Lines& lines)
 {
     if ((used_ + 1) * 2 > slots_.size())
         grow();
-    const std::string_view key = keyOf(lines[index]);
-    const std::uint32_t hash = hashOf(key);
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t pos = hash & mask;; pos = (pos + 1) & mask) {
-        const std::uint64_t slot = slots_[pos];
-        if (slot == 0) {
-            slots_[pos] = (std::uint64_t{hash} << 32) | static_cast<std::uint32_t>(index + 1);
-            ++used_;
-            return;
-        }
-        if (static_cast<std::uint32_t>(slot >> 32) == hash
-            && keyOf(lines[static_cast<std::uint32_t>(slot) - 1]) == key)
-            return;
-    }
+    const Probe found = probe(keyOf(lines[index]), lines);
+    if (!found.index)
+        addAfter(found, index, lines);
 }
 
 void DeviceList::FirstLineIndex::grow()
@@ -94,7 +118,8 @@ void DeviceList::FirstLineIndex::clear()
 DeviceList::RecordResult DeviceList::record(const Sighting& sighting)
 {
     RecordResult result;
-    if (const auto found = firstLineOfKey_.find(sighting.mac, lines_)) {
+    const FirstLineIndex::Probe probe = firstLineOfKey_.probe(sighting.mac, lines_);
+    if (const auto found = probe.index) {
         result.index = *found;
         std::string& line = lines_[*found];
         const std::string_view heldIp = DeviceLine::ipOf(text::readableLine(line));
@@ -117,7 +142,11 @@ DeviceList::RecordResult DeviceList::record(const Sighting& sighting)
     added.name = kNewDeviceName;
     added.hasName = true;
     lines_.push_back(added.text());
-    firstLineOfKey_.add(lines_.size() - 1, lines_);
+    // A full MAC text is the new line's key; a shorter one is followed by the address in it.
+    if (sighting.mac.size() == kKeyLength)
+        firstLineOfKey_.addAfter(probe, lines_.size() - 1, lines_);
+    else
+        firstLineOfKey_.add(lines_.size() - 1, lines_);
     result.index = lines_.size() - 1;
     result.appended = true;
     return result;

@@ -83,7 +83,14 @@ private:
     // miss before the line itself.
     class FirstLineIndex {
     public:
-        std::optional<std::size_t> find(std::string_view key, const text::Lines& lines) const;
+        struct Probe {
+            std::optional<std::size_t> index; // the first line with the key
+            std::size_t freeSlot = 0;         // where the key goes otherwise, while slots remain
+            std::uint32_t hash = 0;
+        };
+        Probe probe(std::string_view key, const text::Lines& lines) const;
+        // Adds line index, whose key probe did not find, without a second probe.
+        void addAfter(const Probe& probe, std::size_t index, const text::Lines& lines);
         // Adds the line unless an earlier line holds its key already.
         void add(std::size_t index, const text::Lines& lines);
         void rebuild(const text::Lines& lines);

@@ -1,5 +1,8 @@
 #include "report/list_page.h"
 
+#include <algorithm>
+#include <array>
+#include <cassert>
 #include <charconv>
 
 #include "discovery/device_line.h"
@@ -34,6 +37,13 @@ constexpr std::string_view kButtonStart = R"(><INPUT TYPE="submit" VALUE=")";
 constexpr std::string_view kButtonEnd = R"(">)";
 constexpr std::string_view kRowEnd = "</TD></FORM></TR>";
 
+constexpr std::size_t kRowFixedBytes = kRowStart.size() + kEvenRowColour.size() + kNumberCellStart.size()
+    + kNameCellStart.size() + kIdeographicSpace.size() + kCellBreak.size() + kLineBreak.size()
+    + kAddressCellStart.size() + kCellBreak.size() + kLineBreak.size()
+    + 1 + kCellBreak.size() + kLineBreak.size()
+    + kFormStart.size() + kButtonStart.size() + kConnect.size() + kButtonEnd.size() + kLineBreak.size()
+    + kRowEnd.size() + kLineBreak.size();
+
 // ":" and the port, or nothing for the HTTP default.
 struct PortSuffix {
     char bytes[16];
@@ -49,38 +59,48 @@ struct PortSuffix {
     std::string_view text() const { return {bytes, size}; }
 };
 
-void appendNumber(std::string& out, std::size_t value)
+char* put(char* out, std::string_view text)
+{
+    return std::copy(text.begin(), text.end(), out);
+}
+
+// The longest row: a MAC field of a whole read line, the rest split from at most 255 bytes and
+// the address twice, a port and a row number of at most 20 digits each.
+constexpr std::size_t kMaxRowBytes =
+    kRowFixedBytes + text::kLineReadLimit + 2 * discovery::DeviceLine::kSplitBytes + 2 * 16 + 20;
+
+// One row's bytes go to out.take(size) in one piece: a row is a few hundred bytes, and twenty
+// appends with their checks cost more than writing it.
+template <typename Out>
+void appendDeviceRow(Out& out, const discovery::DeviceLine& fields, std::size_t index, std::string_view portSuffix)
 {
     char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out.append(digits, static_cast<std::size_t>(end - digits));
+    const std::string_view number(digits,
+                                  static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, index + 1).ptr - digits));
+    const std::size_t addressSize = fields.ip.size() + portSuffix.size();
+    const std::size_t size = kRowFixedBytes + number.size() + fields.name.size() + fields.mac.size() + 2 * addressSize
+        + fields.date.size() + fields.time.size();
+    char* const start = out.take(size);
+    char* at = put(put(put(start, kRowStart), index % 2 == 0 ? kEvenRowColour : kOddRowColour), kNumberCellStart);
+    at = put(put(put(put(at, number), kNameCellStart), kIdeographicSpace), fields.name);
+    at = put(put(put(put(at, kCellBreak), fields.mac), kLineBreak), kAddressCellStart);
+    at = put(put(put(put(at, fields.ip), portSuffix), kCellBreak), kLineBreak);
+    at = put(put(at, fields.date), " ");
+    at = put(put(put(at, fields.time), kCellBreak), kLineBreak);
+    at = put(put(put(at, kFormStart), fields.ip), portSuffix);
+    at = put(put(put(put(at, kButtonStart), kConnect), kButtonEnd), kLineBreak);
+    at = put(put(at, kRowEnd), kLineBreak);
+    assert(at == start + size);
 }
 
-void appendDeviceRow(std::string& out, const discovery::DeviceLine& fields, std::size_t index,
-                     std::string_view portSuffix)
+template <typename Out>
+void appendRowBlock(Out& out, const discovery::DeviceList& devices, std::string_view stamp, std::string_view portSuffix)
 {
-    out.append(kRowStart).append(index % 2 == 0 ? kEvenRowColour : kOddRowColour).append(kNumberCellStart);
-    appendNumber(out, index + 1);
-    out.append(kNameCellStart).append(kIdeographicSpace).append(fields.name).append(kCellBreak);
-    out.append(fields.mac).append(kLineBreak);
-
-    out.append(kAddressCellStart).append(fields.ip).append(portSuffix).append(kCellBreak).append(kLineBreak);
-
-    out.append(fields.date).append(1, ' ').append(fields.time).append(kCellBreak).append(kLineBreak);
-
-    out.append(kFormStart).append(fields.ip).append(portSuffix);
-    out.append(kButtonStart).append(kConnect).append(kButtonEnd).append(kLineBreak);
-
-    out.append(kRowEnd).append(kLineBreak);
-}
-
-// spill(out) runs after every row, so that a streaming writer can pass on what has gathered.
-template <typename Spill>
-void appendRowBlock(std::string& out, const discovery::DeviceList& devices, std::string_view stamp,
-                    std::string_view portSuffix, Spill spill)
-{
-    out.append(kStampRowStart).append(stamp).append(kStampRowEnd).append(kLineBreak);
-    out.append(kHeaderRow);
+    out.write(kStampRowStart);
+    out.write(stamp);
+    out.write(kStampRowEnd);
+    out.write(kLineBreak);
+    out.write(kHeaderRow);
     const std::size_t count = devices.count();
     for (std::size_t i = 0; i < count; ++i) {
         // A line without a comma (a blank line in a hand-edited file, say) ends the listing.
@@ -88,45 +108,62 @@ void appendRowBlock(std::string& out, const discovery::DeviceList& devices, std:
         if (!fields)
             break;
         appendDeviceRow(out, *fields, i, portSuffix);
-        spill(out);
     }
-    out.append(kStampRowStart).append(kIdeographicSpace).append(kStampRowEnd).append(kLineBreak);
+    out.write(kStampRowStart);
+    out.write(kIdeographicSpace);
+    out.write(kStampRowEnd);
+    out.write(kLineBreak);
 }
 
-// Gathers a file's text in a buffer of bounded size and passes it on whenever it is full: the
-// page and the CSV of a large list are never held whole.
+// Gathers a file's text in a buffer of fixed size on the stack and passes it on whenever the next
+// piece does not fit: the page and the CSV of a large list are never held whole, and a write
+// takes no memory of its own. 64 KiB stay in the processor's cache between filling and writing.
 class BufferedWriter {
 public:
-    static constexpr std::size_t kBufferBytes = 256 * 1024;
+    static constexpr std::size_t kBufferBytes = 64 * 1024;
+    static_assert(kMaxRowBytes <= kBufferBytes);
 
-    explicit BufferedWriter(ByteSink& sink) : sink_(sink) { buffer_.reserve(kBufferBytes + 8 * 1024); }
-    std::string& buffer() { return buffer_; }
-    void spillIfFull()
+    explicit BufferedWriter(ByteSink& sink) : sink_(sink) {}
+    // Room for size bytes, at most kBufferBytes.
+    char* take(std::size_t size)
     {
-        if (buffer_.size() >= kBufferBytes)
+        if (kBufferBytes - used_ < size)
             spill();
+        char* at = buffer_.data() + used_;
+        used_ += size;
+        return at;
+    }
+    void write(std::string_view piece)
+    {
+        if (piece.size() > kBufferBytes) {
+            spill();
+            sink_.write(piece);
+            return;
+        }
+        put(take(piece.size()), piece);
     }
     void spill()
     {
-        if (!buffer_.empty())
-            sink_.write(buffer_);
-        buffer_.clear();
+        if (used_ > 0)
+            sink_.write(std::string_view(buffer_.data(), used_));
+        used_ = 0;
     }
 
 private:
     ByteSink& sink_;
-    std::string buffer_;
+    std::size_t used_ = 0;
+    std::array<char, kBufferBytes> buffer_;
 };
 
 void writePage(ByteSink& sink, const PageBlocks& blocks, const discovery::DeviceList& devices,
                std::string_view stamp, int httpPort)
 {
     const PortSuffix portSuffix(httpPort);
-    sink.write(blocks.head);
     BufferedWriter writer(sink);
-    appendRowBlock(writer.buffer(), devices, stamp, portSuffix.text(), [&](std::string&) { writer.spillIfFull(); });
+    writer.write(blocks.head);
+    appendRowBlock(writer, devices, stamp, portSuffix.text());
+    writer.write(blocks.tail);
     writer.spill();
-    sink.write(blocks.tail);
 }
 
 } // namespace
@@ -135,8 +172,8 @@ void writeCsv(ByteSink& sink, const discovery::DeviceList& devices)
 {
     BufferedWriter writer(sink);
     for (std::size_t i = 0; i < devices.count(); ++i) {
-        writer.buffer().append(devices.line(i)).append(devices.lineBreakAfter(i));
-        writer.spillIfFull();
+        writer.write(devices.line(i));
+        writer.write(devices.lineBreakAfter(i));
     }
     writer.spill();
 }

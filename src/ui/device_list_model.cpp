@@ -53,9 +53,10 @@ DeviceListModel::DeviceListModel(const app::MonitorController& controller, QObje
     , appendedUpTo_(rowCount_)
     , widestLine_(widestOf(controller.devices().lines()))
 {
+    refreshTimer_.setObjectName(QStringLiteral("refreshTimer"));
     refreshTimer_.setSingleShot(true);
     refreshTimer_.setInterval(kRefreshIntervalMs);
-    connect(&refreshTimer_, &QTimer::timeout, this, &DeviceListModel::refresh);
+    connect(&refreshTimer_, &QTimer::timeout, this, &DeviceListModel::onRefreshDue);
     connect(&controller, &app::MonitorController::deviceAppended, this,
             &DeviceListModel::onDeviceAppended);
     connect(&controller, &app::MonitorController::deviceChanged, this,
@@ -81,9 +82,28 @@ QVariant DeviceListModel::data(const QModelIndex& index, int role) const
     return storage::fromCp932(controller_.devices().line(row));
 }
 
+void DeviceListModel::onRefreshDue()
+{
+    if (std::exchange(eventsThisInterval_, 0) >= kFloodEvents && postponements_ < kFloodPostponements) {
+        ++postponements_;
+        refreshTimer_.start();
+        return;
+    }
+    refresh();
+}
+
+void DeviceListModel::noteEvent()
+{
+    ++eventsThisInterval_;
+    if (!refreshTimer_.isActive())
+        refreshTimer_.start();
+}
+
 void DeviceListModel::refresh()
 {
     refreshTimer_.stop();
+    eventsThisInterval_ = 0;
+    postponements_ = 0;
     if (appendedUpTo_ > rowCount_) {
         beginInsertRows({}, rowCount_, appendedUpTo_ - 1);
         rowCount_ = appendedUpTo_;
@@ -120,8 +140,7 @@ void DeviceListModel::onDeviceAppended(int row)
 {
     appendedUpTo_ = std::max(appendedUpTo_, row + 1);
     noteWidth(row);
-    if (!refreshTimer_.isActive())
-        refreshTimer_.start();
+    noteEvent();
 }
 
 void DeviceListModel::onDeviceChanged(int row)
@@ -136,13 +155,14 @@ void DeviceListModel::onDeviceChanged(int row)
         changedMark_[at] = true;
         changedRows_.push_back(row);
     }
-    if (!refreshTimer_.isActive())
-        refreshTimer_.start();
+    noteEvent();
 }
 
 void DeviceListModel::onDevicesReset()
 {
     refreshTimer_.stop();
+    eventsThisInterval_ = 0;
+    postponements_ = 0;
     beginResetModel();
     rowCount_ = appendedUpTo_ = static_cast<int>(controller_.devices().count());
     changedRows_.clear();

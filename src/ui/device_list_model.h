@@ -16,11 +16,17 @@ namespace zqn::ui {
 // Appends and renewals are gathered and passed on at most every refresh interval: a flood of
 // announcements then costs the view one layout per refresh instead of one per datagram. Changed
 // rows are told as runs of neighbours, so that a filter looks again only at what changed.
+// Under a flood the refresh waits until the flood pauses, for at most kFloodPostponements
+// intervals: the views' insert and layout cost in proportion to the whole list, and while they
+// run the socket fills and drops what a flood sends.
 class DeviceListModel : public QAbstractListModel {
     Q_OBJECT
 
 public:
     static constexpr int kRefreshIntervalMs = 100;
+    // Appends and renewals within one refresh interval that make a flood (10,000 a second).
+    static constexpr int kFloodEvents = 1000;
+    static constexpr int kFloodPostponements = 9; // a refresh at least every second
 
     explicit DeviceListModel(const app::MonitorController& controller, QObject* parent = nullptr);
 
@@ -39,6 +45,8 @@ signals:
 
 private:
     void noteWidth(int row);
+    void noteEvent();
+    void onRefreshDue();
     void onDeviceAppended(int row);
     void onDeviceChanged(int row);
     void onDevicesReset();
@@ -50,7 +58,9 @@ private:
     std::vector<bool> changedMark_; // by row
     std::size_t widestLine_ = 0; // bytes
     bool widthGrew_ = false;
-    QTimer refreshTimer_;
+    int eventsThisInterval_ = 0;
+    int postponements_ = 0; // of the refresh due, since the last one
+    QTimer refreshTimer_{this};
 };
 
 } // namespace zqn::ui

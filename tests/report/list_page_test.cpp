@@ -314,6 +314,9 @@ TEST(WriteListPageInPieces, PiecesJoinToThePageAndTheCsv)
     for (int i = 0; i < 6000; ++i)
         csv += "02:C3:D7:00:" + std::to_string(10 + i / 100) + ":" + std::to_string(10 + i % 90)
                + ",10.0.0.1,2024/05/01,09:15:30,\x8E\xF3\x95\x74" + std::to_string(i) + "\r\n";
+    // The widest row a line can make, and a CSV line longer than any buffer of the writer.
+    csv += std::string(4095, 'M') + ",10.0.0.2,2024/05/01,09:15:30," + std::string(300, 'n') + "\r\n";
+    csv += "02:C3:D7:FF:FF:FF,10.0.0.3,2024/05/01,09:15:30," + std::string(70000, 'n') + "\r\n";
     csv += "last line without a break";
     const auto devices = listOf(csv);
     const PageBlocks blocks = buildBlocks(defaultTemplate(), 10, "zqnlist.htm", "ZQN LIST");

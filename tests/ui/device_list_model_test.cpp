@@ -2,6 +2,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include "support/announcements.h"
 #include "support/eventually.h"
@@ -77,6 +78,38 @@ TEST_F(DeviceListModelTest, ADeviceRenewedBeforeItsInsertIsShownOnce)
     EXPECT_EQ(changed.count(), 0);
     ASSERT_EQ(model()->rowCount(), 1);
     EXPECT_EQ(row(0), QStringLiteral("02:C3:D7:00:00:01,10.0.0.2,2024/05/01,09:15:30,noname"));
+}
+
+// A flood is shown once it pauses, or every tenth refresh interval while it goes on.
+TEST_F(DeviceListModelTest, AFloodIsInsertedOnceItPausesOrAfterTenIntervals)
+{
+    build();
+    auto* timer = model()->findChild<QTimer*>(QStringLiteral("refreshTimer"));
+    ASSERT_NE(timer, nullptr);
+    QSignalSpy inserted(model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy due(timer, &QTimer::timeout);
+    quint32 heard = 0;
+    const auto flood = [&] {
+        for (int i = 0; i < DeviceListModel::kFloodEvents; ++i)
+            controller->handleDatagram(announcement(++heard), QByteArrayView("10.0.0.1"));
+    };
+
+    flood();
+    ASSERT_TRUE(due.wait());
+    EXPECT_EQ(model()->rowCount(), 0) << "shown during the flood";
+    ASSERT_TRUE(due.wait());
+    EXPECT_EQ(model()->rowCount(), DeviceListModel::kFloodEvents) << "not shown when it paused";
+    EXPECT_EQ(inserted.count(), 1);
+
+    for (int interval = 1; interval <= DeviceListModel::kFloodPostponements; ++interval) {
+        flood();
+        ASSERT_TRUE(due.wait());
+        ASSERT_EQ(model()->rowCount(), DeviceListModel::kFloodEvents) << "shown in interval " << interval;
+    }
+    flood();
+    ASSERT_TRUE(due.wait());
+    EXPECT_EQ(model()->rowCount(), static_cast<int>(heard));
+    EXPECT_EQ(inserted.count(), 2);
 }
 
 TEST_F(DeviceListModelTest, LinesFromTheCsvFileShowTheirJapaneseNames)
