@@ -110,7 +110,7 @@ bool SingleInstance::claim()
         return false;
     // No copy of this user's answers: a killed copy left the socket behind.
     QLocalServer::removeServer(name_);
-    // Without the socket the program still runs, as it always did.
+    // Without the socket the program still runs: one copy per file is a convenience, not a need.
     server_.listen(name_);
     return true;
 }

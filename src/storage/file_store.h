@@ -43,7 +43,7 @@ Status replaceFileWith(const QString& path, const std::function<void(text::ByteS
 
 // Makes sure that the open file can take size bytes before any of it is rewritten; fails with
 // the reason when it cannot. Where the file system cannot reserve space it succeeds, and the
-// write finds out as before. The platform supplies it; storage knows no platform.
+// write itself finds out. The platform supplies it; storage knows no platform.
 using SpaceReserver = std::function<Status(QFileDevice& file, qint64 size)>;
 // Used by every rewrite in place from then on; at first there is none.
 void setSpaceReserver(SpaceReserver reserver);
