@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "app/failure_words.h"
 #include "app/platform.h"
 #include "app/web_front.h"
 #include "discovery/announcement.h"
@@ -93,13 +94,14 @@ void MonitorController::startUp()
     if (const auto bytes = storage::readExistingFile(options_.settingsPath); !bytes) {
         // Writing the defaults over it at exit would lose every value the user had.
         settingsUnreadable_ = true;
-        emit errorRaised(bytes.error() + QStringLiteral("\n設定は終了時に保存されません。"));
+        emit errorRaised(bytes.error() + QStringLiteral("\n%1。").arg(storage::fromCp932(text::messages::kSettingsNotSaved)));
+        setStatus(text::messages::kStopped); // its tooltip now says so too
     } else if (*bytes) {
         settings_ = settings::parseSettings(**bytes);
     }
     devices_.setCapacity(static_cast<std::size_t>(settings_.maxDevices));
 
-    web_ = WebFront::open(*this, settings_.web, webProblem_);
+    web_ = WebFront::open(*this, settings_.web, webProblem_, webWords_);
     if (!webProblem_.isEmpty()) {
         setStatus(text::messages::kStopped); // now with the problem
         emit webFailed(webProblem_);
@@ -154,10 +156,13 @@ void MonitorController::start()
     const int port = settings_.udpPort;
     const bool portInRange = port >= 0 && port <= 0xFFFF;
     if (!portInRange || !listener_.setLocalPort(static_cast<quint16>(port))) {
+        const QString words = portInRange ? portFailureWords(listener_.bindError())
+                                          : storage::fromCp932(text::messages::kPortNotAllowed);
+        const QString systemWords = portInRange ? listener_.errorString() : QStringLiteral("0-65535");
         // Listening nowhere while showing "started" would hide the failure; stay stopped.
         publisher_.stop();
-        listener_.setLocalPort(0);
-        setStatus(text::messages::kStopped);
+        listener_.bindStopped();
+        setStatus(text::messages::kStopped, words, QStringLiteral("ポート %1: %2").arg(port).arg(systemWords));
         emit errorRaised(QStringLiteral("ポート %1 は開けません").arg(port));
         return;
     }
@@ -175,7 +180,7 @@ void MonitorController::stop()
     if (!lastWriteFailed)
         setStatus(text::messages::kStopped);
     setState(State::Stopped);
-    if (!listener_.setLocalPort(0))
+    if (!listener_.bindStopped())
         emit errorRaised(listener_.errorString());
 }
 
@@ -382,8 +387,14 @@ bool MonitorController::writePage()
 {
     const report::WriteOutcome outcome = publisher_.publish();
     refusedSinceTick_ = false;
+    QStringList words;
+    if (outcome.pageFailed || outcome.csvFailed)
+        words << fileFailureWords(storage::nativeName(outcome.pageFailed ? settings_.htmlPath : settings_.csvPath));
     // New devices are turned away for as long as the list is full, not only in a tick that saw one.
-    setStatus(report::statusText(outcome), devices_.full() ? capWarning() : QString());
+    if (devices_.full())
+        words << capWarning();
+    words.removeAll(QString());
+    setStatus(report::statusText(outcome), words.join(QLatin1Char(' ')), publisher_.failures().join(QLatin1Char('\n')));
     return !outcome.pageFailed && !outcome.csvFailed;
 }
 
@@ -412,11 +423,21 @@ void MonitorController::setState(State state)
     emit stateChanged(state_);
 }
 
-void MonitorController::setStatus(std::string_view cp932Text, const QString& warning)
+QString MonitorController::statusDetail() const
+{
+    QStringList lines{statusDetail_, webProblem_};
+    if (settingsUnreadable_)
+        lines << storage::fromCp932(text::messages::kSettingsNotSaved);
+    lines.removeAll(QString());
+    return lines.join(QLatin1Char('\n'));
+}
+
+void MonitorController::setStatus(std::string_view cp932Text, const QString& warning, const QString& detail)
 {
     runStatus_ = storage::fromCp932(cp932Text);
     statusText_ = runStatus_;
-    for (const QString& extra : {warning, webProblem_}) {
+    statusDetail_ = detail;
+    for (const QString& extra : {warning, webWords_}) {
         if (!extra.isEmpty())
             statusText_ += QLatin1Char(' ') + extra;
     }

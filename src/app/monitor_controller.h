@@ -89,6 +89,9 @@ public:
     bool canOpenSettings() const { return !exiting_ && state_ == State::Stopped; }
 
     QString statusText() const { return statusText_; }
+    // What stands behind the status in the system's own words, and that the settings will not be
+    // saved when they could not be read; for its tooltip.
+    QString statusDetail() const;
     // The status without the warning a full list adds to it.
     QString runStatus() const { return runStatus_; }
     QString updateTime() const { return publisher_.updateTime(); }
@@ -166,7 +169,7 @@ private:
     bool writeSettingsFile();
     bool writeLastPage();
     void setState(State state);
-    void setStatus(std::string_view cp932Text, const QString& warning = {});
+    void setStatus(std::string_view cp932Text, const QString& warning = {}, const QString& detail = {});
     QString capWarning() const;
     // The fields of device line row, as the page shows them; nothing for a row not there.
     std::optional<discovery::DeviceLine> fieldsAt(int row) const;
@@ -195,6 +198,8 @@ private:
     DatagramCounts datagrams_;
     std::unique_ptr<WebFront> web_;
     QString webProblem_;
+    QString webWords_; // the problem's short form, for the status
+    QString statusDetail_;
 };
 
 } // namespace zqn::app

@@ -66,6 +66,7 @@ report::WriteOutcome PagePublisher::publish()
     StorageFileSink files;
     const report::WriteOutcome outcome = report::writeListPage(
         blocks_, devices_, {stamp, settings_.httpPort, settings_.htmlPath, settings_.csvPath}, files);
+    failures_ = files.failures();
     emit published(outcome);
     return outcome;
 }

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include "discovery/device_list.h"
@@ -35,6 +36,8 @@ public:
     report::WriteOutcome publish();
 
     QString updateTime() const { return updateTime_; }
+    // "path: reason" for each file the last write could not save.
+    const QStringList& failures() const { return failures_; }
     const QTimer& timer() const { return timer_; }
 
 signals:
@@ -53,6 +56,7 @@ private:
     report::PageBlocks blocks_;
     QTimer timer_;
     QString updateTime_;
+    QStringList failures_;
 };
 
 } // namespace zqn::app

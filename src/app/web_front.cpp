@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include "app/failure_words.h"
 #include "app/monitor_controller.h"
 #include "app/platform.h"
 #include "settings/settings.h"
@@ -31,14 +32,15 @@ WebFront::WebFront(const MonitorController& controller)
 }
 
 std::unique_ptr<WebFront> WebFront::open(const MonitorController& controller, const std::string& value,
-                                         QString& problem)
+                                         QString& problem, QString& words)
 {
     const QString setting = QStringLiteral("WEB=%1").arg(QString::fromLatin1(value.data(), qsizetype(value.size())));
     const settings::WebAddress address = settings::parseWebAddress(value);
     if (address.kind == settings::WebAddress::Kind::off)
         return nullptr;
     if (address.kind == settings::WebAddress::Kind::bad) {
-        problem = QStringLiteral("%1 は使えません: %2").arg(setting, QString::fromStdString(address.problem));
+        words = QStringLiteral("%1 は使えません").arg(setting);
+        problem = QStringLiteral("%1: %2").arg(words, QString::fromStdString(address.problem));
         return nullptr;
     }
     std::unique_ptr<WebFront> front(new WebFront(controller));
@@ -46,6 +48,8 @@ std::unique_ptr<WebFront> WebFront::open(const MonitorController& controller, co
                                                     static_cast<quint16>(address.port), ignoreBrokenPipes(), {});
     if (!failure.isEmpty()) {
         problem = QStringLiteral("%1: ポート %2 を開けません: %3").arg(setting).arg(address.port).arg(failure);
+        const QString reason = portFailureWords(front->endpoint_.listenErrno());
+        words = reason.isEmpty() ? problem : QStringLiteral("WEB: %1").arg(reason);
         return nullptr;
     }
     return front;

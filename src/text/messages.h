@@ -14,6 +14,18 @@ inline constexpr std::string_view kSaveFailed =                                 
     "\x83t\x83\x40\x83\x43\x83\x8B\x95\xDB\x91\xB6\x82\xAA\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x81\x42";
 inline constexpr std::string_view kPageSaveFailedPrefix = "html ";
 inline constexpr std::string_view kCsvSaveFailedPrefix = "csv ";
+inline constexpr std::string_view kPortInUse =                                  // ポートは使用中
+    "\x83|\x81[\x83g\x82\xCD\x8Eg\x97p\x92\x86";
+inline constexpr std::string_view kPortNotAllowed =                             // ポートは使えません
+    "\x83|\x81[\x83g\x82\xCD\x8Eg\x82\xA6\x82\xDC\x82\xB9\x82\xF1";
+inline constexpr std::string_view kNoPermission =                               // アクセス権がありません
+    "\x83\x41\x83N\x83Z\x83X\x8C\xA0\x82\xAA\x82\xA0\x82\xE8\x82\xDC\x82\xB9\x82\xF1";
+inline constexpr std::string_view kNoSuchFolder =                               // フォルダがありません
+    "\x83t\x83H\x83\x8B\x83_\x82\xAA\x82\xA0\x82\xE8\x82\xDC\x82\xB9\x82\xF1";
+inline constexpr std::string_view kNoBrowser =                                  // ブラウザを起動できません
+    "\x83u\x83\x89\x83\x45\x83U\x82\xF0\x8BN\x93\xAE\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1";
+inline constexpr std::string_view kSettingsNotSaved =                           // 設定は終了時に保存されません
+    "\x90\xDD\x92\xE8\x82\xCD\x8FI\x97\xB9\x8E\x9E\x82\xC9\x95\xDB\x91\xB6\x82\xB3\x82\xEA\x82\xDC\x82\xB9\x82\xF1";
 inline constexpr std::string_view kReload = "\x8D\x58\x90\x56";                // 更新
 inline constexpr std::string_view kConnect = "\x90\xDA\x91\xB1";               // 接続
 inline constexpr std::string_view kIdeographicSpace = "\x81\x40";              // U+3000

@@ -230,7 +230,9 @@ TEST_F(Controller, HeldPortLeavesTheMonitorStopped)
     EXPECT_EQ(c->state(), State::Stopped);
     EXPECT_FALSE(c->pageTimer().isActive());
     EXPECT_EQ(c->listener().localPort(), 0);
-    EXPECT_EQ(c->statusText(), QStringLiteral("停止中"));
+    EXPECT_EQ(c->statusText(), QStringLiteral("停止中 ポートは使用中"));
+    EXPECT_EQ(c->runStatus(), QStringLiteral("停止中")) << "what a service tells its journal";
+    EXPECT_TRUE(c->statusDetail().startsWith(QStringLiteral("ポート %1: ").arg(port))) << c->statusDetail().toStdString();
     ASSERT_EQ(errors->count(), 1);
     EXPECT_EQ(errors->at(0).at(0).toString(), QStringLiteral("ポート %1 は開けません").arg(port));
     runPastTimersDueWithin(20); // Start arms the first page with 1 ms
@@ -356,16 +358,21 @@ TEST_F(Controller, TemplateFromHtmlDatIsUsed)
 }
 
 
-// Stop's last write can fail like any tick: the status keeps saying so instead of "停止中".
+// Stop's last write can fail like any tick: the status keeps saying so instead of "停止中", with
+// why in words a user can act on, and the system's words in its tooltip.
 TEST_F(Controller, FailedLastWriteAtStopStaysVisible)
 {
     writeIni({}, QStringLiteral("CSV=missing/zqnlist.csv\r\n"));
     auto c = makeController();
     c->start();
-    ASSERT_EVENTUALLY(c->statusText() == QStringLiteral("csv ファイル保存ができません。"));
+    const QString failed = QStringLiteral("csv ファイル保存ができません。 フォルダがありません");
+    ASSERT_EVENTUALLY(c->statusText() == failed);
     c->stop();
     EXPECT_EQ(c->state(), State::Stopped);
-    EXPECT_EQ(c->statusText(), QStringLiteral("csv ファイル保存ができません。"));
+    EXPECT_EQ(c->statusText(), failed);
+    EXPECT_EQ(c->runStatus(), QStringLiteral("csv ファイル保存ができません。")) << "what a service tells its journal";
+    EXPECT_TRUE(c->statusDetail().startsWith(QDir::toNativeSeparators(QStringLiteral("missing/zqnlist.csv: "))))
+        << c->statusDetail().toStdString();
     EXPECT_TRUE(QFile::exists(dir.filePath("zqnlist.htm")));
 }
 

@@ -1,0 +1,44 @@
+#include "app/failure_words.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+
+#include "storage/cp932_codec.h"
+#include "text/messages.h"
+
+namespace zqn::app {
+
+QString portFailureWords(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::AddressInUseError:
+        return storage::fromCp932(text::messages::kPortInUse);
+    case QAbstractSocket::SocketAccessError:
+        return storage::fromCp932(text::messages::kPortNotAllowed);
+    default:
+        return {};
+    }
+}
+
+QString portFailureWords(int errnoValue)
+{
+    if (errnoValue == EADDRINUSE)
+        return portFailureWords(QAbstractSocket::AddressInUseError);
+    if (errnoValue == EACCES || errnoValue == EPERM)
+        return portFailureWords(QAbstractSocket::SocketAccessError);
+    return {};
+}
+
+QString fileFailureWords(const QString& path)
+{
+    const QFileInfo file(path);
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.isDir())
+        return storage::fromCp932(text::messages::kNoSuchFolder);
+    if (file.exists() ? !file.isWritable() : !folder.isWritable())
+        return storage::fromCp932(text::messages::kNoPermission);
+    return {};
+}
+
+} // namespace zqn::app
