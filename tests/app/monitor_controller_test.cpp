@@ -8,6 +8,9 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <cerrno>
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -325,6 +328,25 @@ TEST_F(Controller, SettingsFileThatCannotBeWrittenIsReported)
     EXPECT_FALSE(c.shutDown());
     ASSERT_EQ(spy.count(), 1);
     EXPECT_TRUE(spy.at(0).at(0).toString().contains(QStringLiteral("zqnlist.Ini")));
+}
+
+// Settings there but unreadable: the message gives the system's reason, and the status tooltip
+// keeps saying that they will not be saved.
+TEST_F(Controller, UnreadableSettingsNameTheReasonAndTheStatusTooltipRemembers)
+{
+    MonitorController::Options options;
+    options.settingsPath = dir.filePath("zqnlist.Ini");
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), options.settingsPath)); // opens, cannot be read
+    options.scheduleDeferredStart = false;
+    MonitorController c(std::move(options));
+    QSignalSpy spy(&c, &MonitorController::errorRaised);
+    c.startUp();
+    ASSERT_EQ(spy.count(), 1);
+    const QString message = spy.at(0).at(0).toString();
+    EXPECT_TRUE(message.contains(QStringLiteral(" は開けません (%1)").arg(QString::fromLocal8Bit(std::strerror(EIO)))))
+        << message.toStdString();
+    const QString notSaved = QStringLiteral("設定は終了時に保存されません");
+    EXPECT_TRUE(c.statusDetail().contains(notSaved)) << c.statusDetail().toStdString();
 }
 
 // An html.dat that exists but cannot be read is reported once; the built-in template stays and
