@@ -63,12 +63,14 @@ QString autostartFolder()
     return QStandardPaths::writableLocation(QStandardPaths::ConfigLocation) + QStringLiteral("/autostart");
 }
 
-// The one entry that served every copy before each settings file had its own.
+// An entry without a settings file of its own, as a user may have one.
 QString sharedEntryPath()
 {
     return autostartFolder() + QStringLiteral("/" ZQN_APP_ID ".desktop");
 }
 
+// The shared entry starts this executable without options, so it serves the copy whose settings
+// file is the one found without options.
 bool isSharedEntryOf(const QString& settingsPath)
 {
     const QString program = QCoreApplication::applicationFilePath();

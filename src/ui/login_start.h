@@ -11,8 +11,8 @@ namespace zqn::ui {
 
 QString loginStartEntryPath(const QString& settingsPath);
 
-// Also true for the single entry that earlier versions wrote, when it starts this executable
-// and settingsPath is the one it uses without options.
+// Also true for a shared entry, <app id>.desktop, that starts this executable without options,
+// when settingsPath is the file it then uses: users who ticked the option have one.
 bool launchesAtLogin(const QString& settingsPath);
 
 // Writes the entry, which starts this very executable with settingsPath in the current folder

@@ -56,9 +56,9 @@ TEST_F(LoginStartTest, EachSettingsFileHasItsOwnEntryThatStartsThisExecutableWit
     EXPECT_TRUE(setLaunchAtLogin(first, false, &error)) << "turning off what is off is no failure";
 }
 
-// The one entry earlier versions wrote belongs to the copy that uses the settings file it would
-// find without options; turning the option off removes it.
-TEST_F(LoginStartTest, TheSharedEntryOfEarlierVersionsCountsForTheDefaultSettingsFile)
+// A shared entry that starts the executable without options belongs to the copy that uses the
+// settings file found without options; turning the option off removes it.
+TEST_F(LoginStartTest, ASharedEntryCountsForTheUsualSettingsFile)
 {
     const QString defaultSettings = app::settingsFilePath(QCoreApplication::applicationFilePath());
     const QString shared = home.filePath(QStringLiteral("autostart/io.github.zqnlist.ZqnList.desktop"));
