@@ -6,23 +6,13 @@
 
 #include <xcb/xcb.h>
 
-#include <cstdlib>
-#include <cstring>
+#include "ui/x11_atom.h"
 
 namespace zqn::ui {
 
 namespace {
 
 constexpr int kPollMs = 1000;
-
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
-{
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    std::free(reply);
-    return atom;
-}
 
 } // namespace
 
