@@ -1,6 +1,7 @@
 #include "app/monitor_controller.h"
 
 #include <QDir>
+#include <QMetaMethod>
 #include <QStringList>
 
 #include <utility>
@@ -233,7 +234,10 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
         emit deviceAppended(row);
     } else {
         emit deviceChanged(row);
-        if (result.ipChanged)
+        // The old address's text is made only for a listener: a device that keeps changing its
+        // address costs nothing more when no one is told.
+        static const QMetaMethod moved = QMetaMethod::fromSignal(&MonitorController::deviceMoved);
+        if (result.ipChanged && isSignalConnected(moved))
             emit deviceMoved(row, storage::fromCp932(result.previousIp));
     }
 }
