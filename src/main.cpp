@@ -8,6 +8,7 @@
 #include "app/settings_location.h"
 #include "app/single_instance.h"
 #include "storage/file_store.h"
+#include "ui/command_line.h"
 #include "ui/error_reporting.h"
 #include "ui/main_window.h"
 #include "ui/translations.h"
@@ -21,6 +22,12 @@ int main(int argc, char** argv)
     zqn::storage::setSpaceReserver(&zqn::app::reserveFileSpace);
 
     if (!zqn::app::displayAvailable()) {
+        // --help and --version need no display.
+        const QCoreApplication core(argc, argv);
+        const auto line = zqn::ui::readCommandLine(QCoreApplication::arguments(),
+                                                   zqn::app::settingsFilePath(QCoreApplication::applicationFilePath()));
+        if (line.exitStatus)
+            return *line.exitStatus;
         std::fputs("zqnlist: no display found; zqnlistd runs the monitor without one\n", stderr);
         return 1;
     }
@@ -33,6 +40,12 @@ int main(int argc, char** argv)
 
     zqn::app::MonitorController::Options options;
     options.settingsPath = zqn::app::settingsFilePath(QApplication::applicationFilePath());
+    // QApplication has taken its own options out of the arguments by now.
+    const auto line = zqn::ui::readCommandLine(QApplication::arguments(), options.settingsPath);
+    if (line.exitStatus)
+        return *line.exitStatus;
+    if (!line.settingsPath.isEmpty())
+        options.settingsPath = line.settingsPath;
     // A second copy with the same settings file would fight the first for its port and files.
     zqn::app::SingleInstance instance(options.settingsPath);
     if (!instance.claim())

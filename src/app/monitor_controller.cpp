@@ -2,9 +2,11 @@
 
 #include <QDir>
 #include <QMetaMethod>
+#include <QStringList>
 
 #include <utility>
 
+#include "app/failure_words.h"
 #include "app/platform.h"
 #include "app/settings_location.h"
 #include "app/message_text.h"
@@ -47,6 +49,7 @@ void MonitorController::startUp()
         // Writing the defaults over it at exit would lose every value the user had.
         settingsUnreadable_ = true;
         emit errorRaised(bytes.error() + QLatin1Char('\n') + messageText(messages::kSettingsNotSavedAtExit));
+        setStatus(messages::kStopped, Severity::info); // its tooltip now says so too
     } else if (*bytes) {
         settings_ = settings::parseSettings(**bytes);
     }
@@ -98,10 +101,13 @@ void MonitorController::start()
     const int port = settings_.udpPort;
     const bool portInRange = port >= 0 && port <= 0xFFFF;
     if (!portInRange || !listener_.setLocalPort(static_cast<quint16>(port))) {
+        const QString words = portInRange ? portFailureWords(listener_.bindError())
+                                          : messageText(messages::kPortNotAllowed);
+        const QString systemWords = portInRange ? listener_.errorString() : QStringLiteral("0-65535");
         // Listening nowhere while showing "started" would hide the failure; stay stopped.
         publisher_.stop();
-        listener_.setLocalPort(0);
-        setStatus(messages::kStopped, Severity::info);
+        listener_.bindStopped();
+        setStatus(messages::kStopped, Severity::info, words, messageText(messages::kPortFailedBecause).arg(port).arg(systemWords));
         emit errorRaised(messageText(messages::kPortCannotOpen).arg(port));
         return;
     }
@@ -119,7 +125,7 @@ void MonitorController::stop()
     if (!lastWriteFailed)
         setStatus(messages::kStopped, Severity::info);
     setState(State::Stopped);
-    if (!listener_.setLocalPort(0))
+    if (!listener_.bindStopped())
         emit errorRaised(listener_.errorString());
 }
 
@@ -261,16 +267,21 @@ MonitorController::Renamed MonitorController::renameDevice(int row, const QStrin
     return Renamed::saved;
 }
 
-void MonitorController::onPublished(const report::WriteOutcome& outcome)
+void MonitorController::onPublished(const report::WriteOutcome& outcome, const QString& failure)
 {
     fullList_.written();
     // A write while stopped (a rename) leaves the stopped status as it is.
     if (state_ != State::Running)
         return;
-    // New devices are turned away for as long as the list is full, not only in a tick that saw one.
     const bool failed = outcome.pageFailed || outcome.csvFailed;
-    setStatus(report::statusText(outcome), failed ? Severity::error : Severity::info,
-              FullListWarning::statusWarning(devices_.full(), devices_.capacity()));
+    QStringList words;
+    if (failed)
+        words << fileFailureWords(storage::nativeName(outcome.pageFailed ? settings_.htmlPath : settings_.csvPath));
+    // New devices are turned away for as long as the list is full, not only in a tick that saw one.
+    words << FullListWarning::statusWarning(devices_.full(), devices_.capacity());
+    words.removeAll(QString());
+    setStatus(report::statusText(outcome), failed ? Severity::error : Severity::info, words.join(QLatin1Char(' ')),
+              failure);
 }
 
 void MonitorController::setState(State state)
@@ -281,15 +292,27 @@ void MonitorController::setState(State state)
     emit stateChanged(state_);
 }
 
-void MonitorController::setStandingProblem(const QString& problem)
+void MonitorController::setStandingProblem(const QString& words, const QString& detail)
 {
-    status_.setStandingProblem(problem);
+    webProblem_ = detail;
+    status_.setStandingProblem(words);
     emit statusTextChanged(status_.text());
 }
 
-void MonitorController::setStatus(std::string_view cp932Text, Severity severity, const QString& warning)
+QString MonitorController::statusDetail() const
+{
+    QStringList lines{statusDetail_, webProblem_};
+    if (settingsUnreadable_)
+        lines << messageText(messages::kSettingsNotSavedAtExit);
+    lines.removeAll(QString());
+    return lines.join(QLatin1Char('\n'));
+}
+
+void MonitorController::setStatus(std::string_view cp932Text, Severity severity, const QString& warning,
+                                  const QString& detail)
 {
     status_.set(cp932Text, severity, warning);
+    statusDetail_ = detail;
     emit statusTextChanged(status_.text());
 }
 

@@ -88,9 +88,12 @@ public:
     using Severity = StatusLine::Severity;
     QString statusText() const { return status_.text(); }
     Severity statusSeverity() const { return status_.severity(); }
+    // What stands behind the status in the system's own words, and that the settings will not be
+    // saved when they could not be read; for its tooltip.
+    QString statusDetail() const;
     // A problem beside the monitor (a web endpoint that cannot listen) that the status keeps
-    // showing after whatever it says.
-    void setStandingProblem(const QString& problem);
+    // showing after whatever it says, in short words; detail is for the tooltip.
+    void setStandingProblem(const QString& words, const QString& detail);
     // The status without the warning a full list adds to it.
     QString runStatus() const { return status_.runStatus(); }
     QString updateTime() const { return publisher_.updateTime(); }
@@ -158,12 +161,13 @@ signals:
     void capWarningRaised(const QString& warning);
 
 private:
-    void onPublished(const report::WriteOutcome& outcome);
+    void onPublished(const report::WriteOutcome& outcome, const QString& failure);
     bool writeSettingsFile();
     // Returns false when a file could not be written (the status says which).
     bool writeLastPage();
     void setState(State state);
-    void setStatus(std::string_view cp932Text, Severity severity, const QString& warning = {});
+    void setStatus(std::string_view cp932Text, Severity severity, const QString& warning = {},
+                   const QString& detail = {});
     text::LocalDateTime now() const { return options_.clock(); }
 
     Options options_;
@@ -183,6 +187,8 @@ private:
     FullListWarning fullList_;
     StatusLine status_;
     DatagramCounts datagrams_;
+    QString webProblem_;
+    QString statusDetail_;
 };
 
 } // namespace zqn::app

@@ -14,9 +14,10 @@ std::unique_ptr<WebFront> openWebFront(MonitorController& controller, QString& p
                                  datagrams.recorded,     datagrams.filtered, datagrams.refused,
                                  datagrams.added,        datagrams.moved};
     };
-    auto front = WebFront::open(controller.publisher(), read, controller.settings().web, problem);
+    QString words;
+    auto front = WebFront::open(controller.publisher(), read, controller.settings().web, problem, words);
     if (!problem.isEmpty())
-        controller.setStandingProblem(problem);
+        controller.setStandingProblem(words, problem);
     return front;
 }
 

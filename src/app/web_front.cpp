@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include "app/failure_words.h"
 #include "app/page_publisher.h"
 #include "app/platform.h"
 #include "settings/settings.h"
@@ -32,14 +33,15 @@ WebFront::WebFront(const PagePublisher& publisher, std::function<Reading()> read
 }
 
 std::unique_ptr<WebFront> WebFront::open(const PagePublisher& publisher, std::function<Reading()> read,
-                                         const std::string& value, QString& problem)
+                                         const std::string& value, QString& problem, QString& words)
 {
     const QString setting = QStringLiteral("WEB=%1").arg(QString::fromLatin1(value.data(), qsizetype(value.size())));
     const settings::WebAddress address = settings::parseWebAddress(value);
     if (address.kind == settings::WebAddress::Kind::off)
         return nullptr;
     if (address.kind == settings::WebAddress::Kind::bad) {
-        problem = QStringLiteral("%1 は使えません: %2").arg(setting, QString::fromStdString(address.problem));
+        words = QStringLiteral("%1 は使えません").arg(setting);
+        problem = QStringLiteral("%1: %2").arg(words, QString::fromStdString(address.problem));
         return nullptr;
     }
     std::unique_ptr<WebFront> front(new WebFront(publisher, std::move(read)));
@@ -47,6 +49,8 @@ std::unique_ptr<WebFront> WebFront::open(const PagePublisher& publisher, std::fu
                                                     static_cast<quint16>(address.port), ignoreBrokenPipes(), {});
     if (!failure.isEmpty()) {
         problem = QStringLiteral("%1: ポート %2 を開けません: %3").arg(setting).arg(address.port).arg(failure);
+        const QString reason = portFailureWords(front->endpoint_.listenErrno());
+        words = reason.isEmpty() ? problem : QStringLiteral("WEB: %1").arg(reason);
         return nullptr;
     }
     return front;

@@ -33,9 +33,11 @@ public:
     };
 
     // Listens where value (WEB's text) says. Nothing, and no problem, when it says off; nothing
-    // and the line that tells why when it cannot listen.
+    // and the line that tells why when it cannot listen, with the short words for the status.
     static std::unique_ptr<WebFront> open(const PagePublisher& publisher, std::function<Reading()> read,
-                                          const std::string& value, QString& problem);
+                                          const std::string& value, QString& problem, QString& words);
+
+    quint16 port() const { return endpoint_.port(); }
 
 private:
     WebFront(const PagePublisher& publisher, std::function<Reading()> read);

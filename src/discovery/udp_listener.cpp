@@ -60,8 +60,7 @@ UdpListener::UdpListener(std::unique_ptr<DatagramBatchReader> batchReader, QObje
         batch_.resize(kBatchSize);
     else
         buffer_.resize(kReceiveBufferBytes);
-    // Stopped means bound to a port of the system's choice, which nobody sends to.
-    setLocalPort(0);
+    bindStopped();
 }
 
 UdpListener::~UdpListener()
@@ -97,12 +96,23 @@ void UdpListener::retireSocket()
 
 bool UdpListener::setLocalPort(quint16 port)
 {
+    return bind(QHostAddress(QHostAddress::AnyIPv4), port);
+}
+
+bool UdpListener::bindStopped()
+{
+    return bind(QHostAddress(QHostAddress::LocalHost), 0);
+}
+
+bool UdpListener::bind(const QHostAddress& address, quint16 port)
+{
     retireSocket();
     localPort_ = port;
     error_.clear();
     socket_ = std::make_unique<QUdpSocket>();
-    if (!socket_->bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress)) {
+    if (!socket_->bind(address, port, QAbstractSocket::DontShareAddress)) {
         error_ = socket_->errorString();
+        bindError_ = socket_->error();
         return false;
     }
     socket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, QVariant(kSocketReceiveBufferBytes));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QAbstractSocket>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -11,6 +12,7 @@
 
 #include "discovery/datagram_batch.h"
 
+class QHostAddress;
 class QSocketNotifier;
 class QUdpSocket;
 
@@ -28,15 +30,19 @@ public:
     explicit UdpListener(std::unique_ptr<DatagramBatchReader> batchReader, QObject* parent = nullptr);
     ~UdpListener() override;
 
-    // Closes the socket and binds a new one, also for the port it already has; 0 lets the system
-    // choose a port, which is how the monitor stops listening. The port is bound exclusively.
-    // Returns false when the bind fails (the port is held or not allowed); nothing is bound then.
+    // Closes the socket and binds a new one on every address, also for the port it already has;
+    // 0 lets the system choose a port. The port is bound exclusively. Returns false when the bind
+    // fails (the port is held or not allowed); nothing is bound then.
     bool setLocalPort(quint16 port);
+    // What stopped means: a new socket on a port of the system's choice, on the loopback address
+    // only, so that nothing from the network arrives. What does arrive is handed on as ever.
+    bool bindStopped();
     quint16 localPort() const { return localPort_; }
     // The port actually bound (the system's choice for 0), or 0 when nothing is bound.
     quint16 boundPort() const { return boundPort_; }
-    // The socket's last error text, for a failed bind.
+    // The socket's last error text and kind, for a failed bind.
     QString errorString() const { return error_; }
+    QAbstractSocket::SocketError bindError() const { return bindError_; }
     // True while the bound socket is read in batches.
     bool readsInBatches() const { return descriptor_ >= 0; }
 
@@ -50,6 +56,7 @@ signals:
 
 private:
     void retireSocket();
+    bool bind(const QHostAddress& address, quint16 port);
     int readThroughQt(int limit);
     int readBatches(int batches);
     void onBatchesReady();
@@ -63,6 +70,7 @@ private:
     quint16 localPort_ = 0;
     quint16 boundPort_ = 0;
     QString error_;
+    QAbstractSocket::SocketError bindError_ = QAbstractSocket::UnknownSocketError;
     std::vector<char> buffer_;
     std::vector<ReceivedDatagram> batch_;
     std::size_t batchFilled_ = 0;

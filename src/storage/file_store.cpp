@@ -14,9 +14,10 @@ namespace zqn::storage {
 
 namespace {
 
-Failure cannotOpen(const QString& path)
+// The reason is the system's (strerror), so that a user can tell a permission from a folder.
+Failure cannotOpen(const QString& path, const QString& reason)
 {
-    return {QStringLiteral("ファイル %1 は開けません").arg(QDir::toNativeSeparators(path))};
+    return {QStringLiteral("ファイル %1 は開けません (%2)").arg(QDir::toNativeSeparators(path), reason)};
 }
 
 Failure cannotWrite(const QString& path, const QString& reason)
@@ -89,7 +90,7 @@ Result<std::string> readFile(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return cannotOpen(path);
+        return cannotOpen(path, file.errorString());
     std::string bytes;
     const qint64 size = file.size();
     if (size > 0)
@@ -98,7 +99,7 @@ Result<std::string> readFile(const QString& path)
     for (;;) {
         const qint64 n = file.read(buffer, sizeof buffer);
         if (n < 0)
-            return cannotOpen(path);
+            return cannotOpen(path, file.errorString());
         if (n == 0)
             break;
         bytes.append(buffer, static_cast<std::size_t>(n));

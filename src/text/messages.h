@@ -31,5 +31,12 @@ inline constexpr std::string_view kNameRefused =
     "名前「%1」は使えません。改行や Shift_JIS にない文字は名前にできません。";
 inline constexpr std::string_view kListFull = "機器数が上限 %1 台に達しました";
 inline constexpr std::string_view kNewDevicesRefused = "。新しい機器は記録されません。";
+inline constexpr std::string_view kPortFailedBecause = "ポート %1: %2";
+// Why something failed, in words a user can act on; the system's own words go to the tooltip.
+inline constexpr std::string_view kPortInUse = "ポートは使用中";
+inline constexpr std::string_view kPortNotAllowed = "ポートは使えません";
+inline constexpr std::string_view kNoPermission = "アクセス権がありません";
+inline constexpr std::string_view kNoSuchFolder = "フォルダがありません";
+inline constexpr std::string_view kNoBrowser = "ブラウザを起動できません";
 
 } // namespace zqn::text::messages

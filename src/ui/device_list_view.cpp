@@ -134,6 +134,7 @@ DeviceListView::DeviceListView(app::MonitorController& controller, DeviceListMod
     menu_->addAction(renameAction_);
     menu_->addSeparator();
     menu_->addAction(findAction);
+    deviceActions_ = {connectAction, copyMacAction, copyIpAction, copyLineAction};
 
     askName_ = [this](const QString& currentName) -> std::optional<QString> {
         bool accepted = false;
@@ -160,15 +161,23 @@ void DeviceListView::keyPressEvent(QKeyEvent* event)
 void DeviceListView::contextMenuEvent(QContextMenuEvent* event)
 {
     const QModelIndex index = indexAt(event->pos());
-    if (!index.isValid())
-        return;
     // A right click inside a selection keeps it, and the menu acts on all of it.
-    if (selectionModel()->isSelected(index))
+    if (!index.isValid())
+        selectionModel()->clear();
+    else if (selectionModel()->isSelected(index))
         selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     else
         setCurrentIndex(index);
+    for (QAction* action : std::as_const(deviceActions_))
+        action->setEnabled(index.isValid());
     renameAction_->setEnabled(controller_.canRename(currentRow()));
     menu_->popup(event->globalPos());
+}
+
+void DeviceListView::addWindowActions(const QList<QAction*>& actions)
+{
+    menu_->addSeparator();
+    menu_->addActions(actions);
 }
 
 int DeviceListView::sourceRow(const QModelIndex& index) const
@@ -195,8 +204,8 @@ int DeviceListView::currentRow() const
 void DeviceListView::openDevice(int row)
 {
     const QUrl url = controller_.deviceUrl(row);
-    if (url.isValid() && openUrl_)
-        openUrl_(url);
+    if (url.isValid() && openUrl_ && !openUrl_(url))
+        emit openFailed(url);
 }
 
 void DeviceListView::copyLines()

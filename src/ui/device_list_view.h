@@ -51,7 +51,7 @@ class DeviceListView : public QListView {
     Q_OBJECT
 
 public:
-    using UrlOpener = std::function<void(const QUrl& url)>;
+    using UrlOpener = std::function<bool(const QUrl& url)>;
     using NameAsker = std::function<std::optional<QString>(const QString& currentName)>;
 
     DeviceListView(app::MonitorController& controller, DeviceListModel& lines, QWidget* parent = nullptr);
@@ -61,6 +61,10 @@ public:
     void setNameAsker(NameAsker asker) { askName_ = std::move(asker); }
 
     DeviceFilterModel& filter() { return *filter_; }
+
+    // The window's own commands, offered after the list's in the context menu, which then opens
+    // on an empty list too.
+    void addWindowActions(const QList<QAction*>& actions);
 
     // The selected lines, in list order, or the one under the context menu.
     QList<int> selectedRows() const;
@@ -72,6 +76,8 @@ public:
 
 signals:
     void findRequested();
+    // The shell found nothing to open the device's page with.
+    void openFailed(const QUrl& url);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -91,6 +97,7 @@ private:
     DeviceFilterModel* filter_ = nullptr;
     QMenu* menu_ = nullptr;
     QAction* renameAction_ = nullptr;
+    QList<QAction*> deviceActions_; // need a line under the click
     UrlOpener openUrl_;
     NameAsker askName_;
 };

@@ -7,6 +7,8 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include "app/settings_location.h"
+#include "app/single_instance.h"
 #include "zqnlist_app_id.h"
 
 namespace zqn::ui {
@@ -34,18 +36,50 @@ QString stringValue(const QString& text)
     return value;
 }
 
-// An Exec value that runs exactly programPath: quoted as a desktop entry's command line wants,
-// then escaped as any of its string values.
-QString execValue(const QString& programPath)
+// One argument of an Exec value, quoted as a desktop entry's command line wants.
+QString quotedArgument(const QString& argument)
 {
     QString quoted = QStringLiteral("\"");
-    for (const QChar c : programPath) {
+    for (const QChar c : argument) {
         if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
             quoted += u'\\';
         quoted += c;
     }
     quoted += u'"';
-    return stringValue(quoted.replace(u'%', QStringLiteral("%%")));
+    return quoted.replace(u'%', QStringLiteral("%%"));
+}
+
+// An Exec value that runs exactly these arguments, then escaped as any of its string values.
+QString execValue(const QStringList& arguments)
+{
+    QStringList quoted;
+    for (const QString& argument : arguments)
+        quoted << quotedArgument(argument);
+    return stringValue(quoted.join(u' '));
+}
+
+QString autostartFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::ConfigLocation) + QStringLiteral("/autostart");
+}
+
+// An entry without a settings file of its own, as a user may have one.
+QString sharedEntryPath()
+{
+    return autostartFolder() + QStringLiteral("/" ZQN_APP_ID ".desktop");
+}
+
+// The shared entry starts this executable without options, so it serves the copy whose settings
+// file is the one found without options.
+bool isSharedEntryOf(const QString& settingsPath)
+{
+    const QString program = QCoreApplication::applicationFilePath();
+    if (app::SingleInstance::serverName(settingsPath) != app::SingleInstance::serverName(app::settingsFilePath(program)))
+        return false;
+    QFile entry(sharedEntryPath());
+    if (!entry.open(QIODevice::ReadOnly))
+        return false;
+    return entry.readAll().contains("\nExec=" + execValue({program}).toUtf8() + "\n");
 }
 
 bool fail(QString* error, const QString& path, const QString& reason)
@@ -57,18 +91,18 @@ bool fail(QString* error, const QString& path, const QString& reason)
 
 } // namespace
 
-QString loginStartEntryPath()
+QString loginStartEntryPath(const QString& settingsPath)
 {
-    return QStandardPaths::writableLocation(QStandardPaths::ConfigLocation)
-        + QStringLiteral("/autostart/" ZQN_APP_ID ".desktop");
+    const QString key = app::SingleInstance::serverName(settingsPath).section(u'-', -1);
+    return autostartFolder() + QStringLiteral("/" ZQN_APP_ID "-%1.desktop").arg(key);
 }
 
-bool launchesAtLogin()
+bool launchesAtLogin(const QString& settingsPath)
 {
-    return QFileInfo::exists(loginStartEntryPath());
+    return QFileInfo::exists(loginStartEntryPath(settingsPath)) || isSharedEntryOf(settingsPath);
 }
 
-QByteArray loginStartEntry(const QString& programPath, const QString& workingFolder)
+QByteArray loginStartEntry(const QString& programPath, const QString& settingsPath, const QString& workingFolder)
 {
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
@@ -80,13 +114,19 @@ QByteArray loginStartEntry(const QString& programPath, const QString& workingFol
                           "Icon=" ZQN_APP_ID "\n"
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n")
-        .arg(execValue(programPath), stringValue(workingFolder))
+        .arg(execValue({programPath, QStringLiteral("--settings"), QFileInfo(settingsPath).absoluteFilePath()}),
+             stringValue(workingFolder))
         .toUtf8();
 }
 
-bool setLaunchAtLogin(bool on, QString* error)
+bool setLaunchAtLogin(const QString& settingsPath, bool on, QString* error)
 {
-    const QString path = loginStartEntryPath();
+    const QString path = loginStartEntryPath(settingsPath);
+    // Either way the shared entry goes: this copy's own entry replaces it.
+    if (isSharedEntryOf(settingsPath)) {
+        if (QFile shared(sharedEntryPath()); !shared.remove())
+            return fail(error, shared.fileName(), shared.errorString());
+    }
     if (!on) {
         QFile entry(path);
         if (!entry.exists() || entry.remove())
@@ -98,7 +138,7 @@ bool setLaunchAtLogin(bool on, QString* error)
     if (!QDir().mkpath(folder))
         return fail(error, folder, QStringLiteral("フォルダを作成できません"));
     QSaveFile entry(path);
-    if (!entry.open(QIODevice::WriteOnly) || entry.write(loginStartEntry(QCoreApplication::applicationFilePath(), QDir::currentPath())) < 0
+    if (!entry.open(QIODevice::WriteOnly) || entry.write(loginStartEntry(QCoreApplication::applicationFilePath(), settingsPath, QDir::currentPath())) < 0
         || !entry.commit())
         return fail(error, path, entry.errorString());
     return true;

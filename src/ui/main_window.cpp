@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QFrame>
@@ -59,6 +60,15 @@ QLabel* addWhitePanel(QWidget* parent, const char* name, int top)
     return panel;
 }
 
+// A text wider than the panel shows its beginning, which says what happened, not its middle.
+void showInPanel(QLabel* panel, const QString& text, const QString& toolTip)
+{
+    panel->setText(text);
+    panel->setToolTip(toolTip);
+    const bool fits = panel->fontMetrics().horizontalAdvance(text) <= panel->contentsRect().width();
+    panel->setAlignment(fits ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter);
+}
+
 void addMenuSeparator(QMenu* menu, const char* name)
 {
     menu->addSeparator()->setObjectName(QLatin1String(name));
@@ -112,23 +122,28 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
     connect(settingsPanel_, &SettingsPanel::panelFieldsChanged, &controller_, &app::MonitorController::setPanelFields);
 
     createTrayIcon();
+    // Without a tray the window is the only way to these switches.
+    deviceView_->addWindowActions({notifyAction_, loginStartAction_});
+    // The entry is a file a user may delete by hand: the tick is read again whenever it is shown.
+    for (QMenu* menu : {popupMenu_, deviceView_->findChild<QMenu*>(QStringLiteral("DeviceMenu"))})
+        connect(menu, &QMenu::aboutToShow, this, [this] { loginStartAction_->setChecked(launchesAtLogin(controller_.settingsPath())); });
 
     openPageFile_ = [](const QString& nativePath) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(nativePath).absoluteFilePath()));
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(nativePath).absoluteFilePath()));
     };
-    deviceView_->setUrlOpener([](const QUrl& url) { QDesktopServices::openUrl(url); });
+    deviceView_->setUrlOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); });
+    connect(deviceView_, &DeviceListView::openFailed, this, [this](const QUrl& url) { tellNoBrowser(url.toString()); });
     confirmExit_ = [this] {
         return QMessageBox::question(this, app::programName(),
                                      QStringLiteral("終了して宜しいですか？"),
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
                == QMessageBox::Yes;
     };
-    trayAvailable_ = &QSystemTrayIcon::isSystemTrayAvailable;
+    // A tray host that starts after the program gets the icon, and the close box hides again.
+    connect(&trayWatch_, &TrayWatch::appeared, this, &MainWindow::trayReady);
 
     connect(&controller_, &app::MonitorController::stateChanged, this, &MainWindow::onStateChanged);
-    connect(&controller_, &app::MonitorController::statusTextChanged, statusPanel_, &QLabel::setText);
-    // The panel is 180 pixels wide and clips a longer text; the tooltip shows all of it.
-    connect(&controller_, &app::MonitorController::statusTextChanged, statusPanel_, &QLabel::setToolTip);
+    connect(&controller_, &app::MonitorController::statusTextChanged, this, &MainWindow::showStatus);
     connect(&controller_, &app::MonitorController::updateTimeChanged, updateTimePanel_, &QLabel::setText);
     connect(&controller_, &app::MonitorController::errorRaised, this, &showErrorMessage);
     connect(&controller_, &app::MonitorController::presentationRequested, this, &MainWindow::present);
@@ -143,8 +158,7 @@ MainWindow::MainWindow(app::MonitorController& controller, QWidget* parent)
         close();
     });
 
-    statusPanel_->setText(controller_.statusText());
-    statusPanel_->setToolTip(controller_.statusText());
+    showStatus();
     updateTimePanel_->setText(controller_.updateTime());
     showState();
 }
@@ -164,7 +178,7 @@ void MainWindow::createActions()
     notifyAction_->setChecked(controller_.notifiesNewDevices());
     loginStartAction_ = makeAction(this, "LaunchAtLogin", QStringLiteral("ログイン時に起動"));
     loginStartAction_->setCheckable(true);
-    loginStartAction_->setChecked(launchesAtLogin());
+    loginStartAction_->setChecked(launchesAtLogin(controller_.settingsPath()));
 
     connect(startAction_, &QAction::triggered, &controller_, &app::MonitorController::start);
     connect(stopAction_, &QAction::triggered, &controller_, &app::MonitorController::stop);
@@ -176,9 +190,9 @@ void MainWindow::createActions()
     // The autostart entry is the only state: the item shows whether it is there.
     connect(loginStartAction_, &QAction::triggered, this, [this](bool on) {
         QString error;
-        if (!setLaunchAtLogin(on, &error))
+        if (!setLaunchAtLogin(controller_.settingsPath(), on, &error))
             showErrorMessage(QStringLiteral("ログイン時の起動を変更できません。\n%1").arg(error));
-        loginStartAction_->setChecked(launchesAtLogin());
+        loginStartAction_->setChecked(launchesAtLogin(controller_.settingsPath()));
     });
 }
 
@@ -222,11 +236,9 @@ void MainWindow::createTrayIcon()
     addMenuSeparator(popupMenu_, "N1");
     popupMenu_->addAction(exitAction_);
 
-    connect(popupMenu_, &QMenu::aboutToShow, this, [this] { loginStartAction_->setChecked(launchesAtLogin()); });
 
     trayIcon_ = new QSystemTrayIcon(windowIcon(), this);
     trayIcon_->setObjectName(QStringLiteral("TrayIcon1"));
-    trayIcon_->setToolTip(QString());
     trayIcon_->setContextMenu(popupMenu_);
     connect(trayIcon_, &QSystemTrayIcon::activated, this, &MainWindow::onTrayActivated);
 }
@@ -258,7 +270,7 @@ void MainWindow::setNameAsker(NameAsker asker)
 
 void MainWindow::setTrayAvailability(TrayAvailability availability)
 {
-    trayAvailable_ = std::move(availability);
+    trayWatch_.setAvailability(std::move(availability));
 }
 
 void MainWindow::showState()
@@ -272,6 +284,24 @@ void MainWindow::showState()
     settingsPanel_->setVisible(editing);
 }
 
+void MainWindow::showStatus()
+{
+    const QString status = controller_.statusText();
+    // The panel is 180 pixels wide and clips a longer text; the tooltip shows all of it, with the
+    // system's own words behind it.
+    const QString detail = controller_.statusDetail();
+    showInPanel(statusPanel_, status, detail.isEmpty() ? status : status + QLatin1Char('\n') + detail);
+    // Copies with other settings files look alike in the tray but for this.
+    trayIcon_->setToolTip(QStringLiteral("%1: %2\n%3")
+                              .arg(app::programName(), status, QDir::toNativeSeparators(QFileInfo(controller_.settingsPath()).absolutePath())));
+}
+
+void MainWindow::tellNoBrowser(const QString& target)
+{
+    const QString words = app::messageText(text::messages::kNoBrowser);
+    showInPanel(statusPanel_, words, QStringLiteral("%1: %2").arg(words, target));
+}
+
 void MainWindow::onStateChanged(app::MonitorController::State state)
 {
     if (state == app::MonitorController::State::SettingsOpen)
@@ -283,8 +313,10 @@ bool MainWindow::trayReady()
 {
     // Asked at each moment it matters, not once: a tray host may come or go while the program
     // runs, and a window put away without an icon to bring it back would be lost.
-    if (!trayAvailable_ || !trayAvailable_())
+    if (!trayWatch_.available()) {
+        trayWatch_.watch();
         return false;
+    }
     trayIcon_->show();
     return true;
 }
@@ -328,8 +360,8 @@ void MainWindow::cancelSettings()
 void MainWindow::openPage()
 {
     const QString path = controller_.existingPagePath();
-    if (!path.isEmpty() && openPageFile_)
-        openPageFile_(path);
+    if (!path.isEmpty() && openPageFile_ && !openPageFile_(path))
+        tellNoBrowser(QDir::toNativeSeparators(path));
 }
 
 void MainWindow::requestExit()

@@ -7,6 +7,7 @@
 
 #include "app/monitor_controller.h"
 #include "ui/desktop_notices.h"
+#include "ui/tray_watch.h"
 
 class QAction;
 class QLabel;
@@ -28,8 +29,9 @@ class MainWindow : public QMainWindow {
 public:
     using SaveFileChooser =
         std::function<QString(const QString& initialName, const QString& defaultSuffix)>;
-    using PageOpener = std::function<void(const QString& nativePath)>;
-    using UrlOpener = std::function<void(const QUrl& url)>;
+    // Both return false when nothing could be started to open it.
+    using PageOpener = std::function<bool(const QString& nativePath)>;
+    using UrlOpener = std::function<bool(const QUrl& url)>;
     using ExitConfirmer = std::function<bool()>;
     using NameAsker = std::function<std::optional<QString>(const QString& currentName)>;
     using TrayAvailability = std::function<bool()>;
@@ -60,9 +62,12 @@ private:
     void createTrayIcon();
 
     void showState();
+    void showStatus();
+    // Nothing could open a page or a device: the status says so until it next changes.
+    void tellNoBrowser(const QString& target);
     void onStateChanged(app::MonitorController::State state);
     void present(bool showWindow);
-    // Shows the tray icon when a tray is there now.
+    // Shows the tray icon when a tray is there now, else watches for one.
     bool trayReady();
     void putAway();
     void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
@@ -96,7 +101,7 @@ private:
 
     PageOpener openPageFile_;
     ExitConfirmer confirmExit_;
-    TrayAvailability trayAvailable_;
+    TrayWatch trayWatch_;
     DesktopNotices desktopNotices_;
 };
 

@@ -43,9 +43,10 @@ SettingsPanel::SettingsPanel(QWidget* parent)
     auto* group = place(new QGroupBox(QStringLiteral("設定"), this), "GroupBox1", 8, 8, 566, 321);
 
     addLabel(group, "Label1", QStringLiteral("Port:"), 16, 28);
-    udpPortEdit_ = place(new QLineEdit(QStringLiteral("5000"), group), "Edit2", 16, 42, 41, 20);
+    // Wide enough for a five-digit port in the interface font, margins and frame included.
+    udpPortEdit_ = place(new QLineEdit(QStringLiteral("5000"), group), "Edit2", 16, 42, 50, 20);
     addLabel(group, "Label3", QStringLiteral("httpPort:"), 70, 28);
-    httpPortEdit_ = place(new QLineEdit(QStringLiteral("80"), group), "Edit3", 72, 42, 41, 20);
+    httpPortEdit_ = place(new QLineEdit(QStringLiteral("80"), group), "Edit3", 72, 42, 50, 20);
 
     // One Qt control plays both the joined text field and its up-down arrows.
     addLabel(group, "Label2", QStringLiteral("保存間隔(秒)"), 128, 28);

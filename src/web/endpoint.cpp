@@ -1,5 +1,7 @@
 #include "web/endpoint.h"
 
+#include <cerrno>
+
 #include <QCryptographicHash>
 #include <QHostAddress>
 #include <QSocketNotifier>
@@ -239,6 +241,7 @@ QString Endpoint::listen(const QString& host, quint16 port, bool brokenPipeIgnor
     daemon_ = start(host.isEmpty() ? flags | MHD_USE_DUAL_STACK : flags);
     if (!daemon_ && host.isEmpty() && !hasIPv6())
         daemon_ = start(flags);
+    listenErrno_ = daemon_ ? 0 : errno;
     if (!daemon_)
         return lastLog_.isEmpty() ? QStringLiteral("the HTTP library could not start") : lastLog_;
 

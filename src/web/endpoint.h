@@ -47,6 +47,8 @@ public:
     // one. brokenPipeIgnored: the process ignores SIGPIPE, so the library may use sendfile.
     // Returns what went wrong, or an empty text once it listens.
     QString listen(const QString& host, quint16 port, bool brokenPipeIgnored, const Limits& limits);
+    // The errno that the last failed listen left, 0 when it said nothing.
+    int listenErrno() const { return listenErrno_; }
     quint16 port() const;
 
     // Serves the open file behind descriptor from now on (the endpoint closes it), so that later
@@ -91,6 +93,7 @@ private:
     Served page_;
     Served csv_;
     QString lastLog_;
+    int listenErrno_ = 0;
 };
 
 } // namespace zqn::web

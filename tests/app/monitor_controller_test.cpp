@@ -11,6 +11,9 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <cerrno>
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -260,7 +263,9 @@ TEST_F(Controller, HeldPortLeavesTheMonitorStopped)
     EXPECT_FALSE(c->publisher().isRunning());
     const std::vector<quint16> ports = udpPortsOfThisProcess();
     EXPECT_EQ(std::count(ports.begin(), ports.end(), port), 1) << "the holder's only";
-    EXPECT_EQ(c->statusText(), QStringLiteral("停止中"));
+    EXPECT_EQ(c->statusText(), QStringLiteral("停止中 ポートは使用中"));
+    EXPECT_EQ(c->runStatus(), QStringLiteral("停止中")) << "what a service tells its journal";
+    EXPECT_TRUE(c->statusDetail().startsWith(QStringLiteral("ポート %1: ").arg(port))) << c->statusDetail().toStdString();
     ASSERT_EQ(errors->count(), 1);
     EXPECT_EQ(errors->at(0).at(0).toString(), QStringLiteral("ポート %1 は開けません").arg(port));
     runPastTimersDueWithin(20); // Start arms the first page with 1 ms
@@ -355,6 +360,25 @@ TEST_F(Controller, SettingsFileThatCannotBeWrittenIsReported)
     EXPECT_TRUE(spy.at(0).at(0).toString().contains(QStringLiteral("zqnlist.Ini")));
 }
 
+// Settings there but unreadable: the message gives the system's reason, and the status tooltip
+// keeps saying that they will not be saved.
+TEST_F(Controller, UnreadableSettingsNameTheReasonAndTheStatusTooltipRemembers)
+{
+    MonitorController::Options options;
+    options.settingsPath = dir.filePath("zqnlist.Ini");
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), options.settingsPath)); // opens, cannot be read
+    options.scheduleDeferredStart = false;
+    MonitorController c(std::move(options));
+    QSignalSpy spy(&c, &MonitorController::errorRaised);
+    c.startUp();
+    ASSERT_EQ(spy.count(), 1);
+    const QString message = spy.at(0).at(0).toString();
+    EXPECT_TRUE(message.contains(QStringLiteral(" は開けません (%1)").arg(QString::fromLocal8Bit(std::strerror(EIO)))))
+        << message.toStdString();
+    const QString notSaved = QStringLiteral("設定は終了時に保存されません");
+    EXPECT_TRUE(c.statusDetail().contains(notSaved)) << c.statusDetail().toStdString();
+}
+
 // An html.dat that exists but cannot be read is reported once; the built-in template stays and
 // start-up goes on to the first page.
 TEST_F(Controller, UnreadableHtmlDatIsReportedAndTheBuiltInTemplateStays)
@@ -386,16 +410,21 @@ TEST_F(Controller, TemplateFromHtmlDatIsUsed)
 }
 
 
-// Stop's last write can fail like any tick: the status keeps saying so instead of "停止中".
+// Stop's last write can fail like any tick: the status keeps saying so instead of "停止中", with
+// why in words a user can act on, and the system's words in its tooltip.
 TEST_F(Controller, FailedLastWriteAtStopStaysVisible)
 {
     writeIni({}, QStringLiteral("CSV=missing/zqnlist.csv\r\n"));
     auto c = makeController();
     c->start();
-    ASSERT_EVENTUALLY(c->statusText() == QStringLiteral("csv ファイル保存ができません。"));
+    const QString failed = QStringLiteral("csv ファイル保存ができません。 フォルダがありません");
+    ASSERT_EVENTUALLY(c->statusText() == failed);
     c->stop();
     EXPECT_EQ(c->state(), State::Stopped);
-    EXPECT_EQ(c->statusText(), QStringLiteral("csv ファイル保存ができません。"));
+    EXPECT_EQ(c->statusText(), failed);
+    EXPECT_EQ(c->runStatus(), QStringLiteral("csv ファイル保存ができません。")) << "what a service tells its journal";
+    EXPECT_TRUE(c->statusDetail().startsWith(QDir::toNativeSeparators(QStringLiteral("missing/zqnlist.csv: "))))
+        << c->statusDetail().toStdString();
     EXPECT_TRUE(QFile::exists(dir.filePath("zqnlist.htm")));
 }
 

@@ -25,7 +25,8 @@ struct WebCase {
     const char* name;
     QString value; // {free}: a free port, {held}: one already taken, {held6}: one taken on IPv6 only
     bool listens;
-    QString problem; // in the status and the one failure notice; empty for none
+    QString problem; // in the status tooltip and the one failure notice; empty for none
+    QString words;   // in the status
 };
 
 class WebSetting : public testing::TestWithParam<WebCase> {};
@@ -72,7 +73,10 @@ TEST_P(WebSetting, ListensOrSaysWhyAndMonitoringGoesOn)
     ASSERT_EQ(told.isEmpty(), problem.isEmpty()) << told.toStdString();
     if (!problem.isEmpty()) {
         EXPECT_TRUE(told.contains(problem)) << told.toStdString();
-        EXPECT_TRUE(c.statusText().contains(problem));
+        EXPECT_TRUE(c.statusDetail().contains(problem)) << c.statusDetail().toStdString();
+        const QString words =
+            QString(GetParam().words).replace("{held6}", held6).replace("{held}", held).replace("{free}", QString::number(free));
+        EXPECT_EQ(c.statusText(), QStringLiteral("停止中 ") + words);
     }
     c.start();
     EXPECT_EQ(c.state(), MonitorController::State::Running);
@@ -82,15 +86,19 @@ TEST_P(WebSetting, ListensOrSaysWhyAndMonitoringGoesOn)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WebSetting,
-    testing::Values(WebCase{"missing_is_off", QString(), false, {}},
-                    WebCase{"zero_is_off", QStringLiteral("0"), false, {}},
-                    WebCase{"one_address", QStringLiteral("127.0.0.1:{free}"), true, {}},
-                    WebCase{"bad_value", QStringLiteral("12x"), false, QStringLiteral("WEB=12x は使えません: the port")},
-                    WebCase{"not_an_address", QStringLiteral("localhost:{free}"), false, QStringLiteral("not an IP address")},
-                    WebCase{"port_held", QStringLiteral("127.0.0.1:{held}"), false, QStringLiteral("ポート {held} を開けません")},
+    testing::Values(WebCase{"missing_is_off", QString(), false, {}, {}},
+                    WebCase{"zero_is_off", QStringLiteral("0"), false, {}, {}},
+                    WebCase{"one_address", QStringLiteral("127.0.0.1:{free}"), true, {}, {}},
+                    WebCase{"bad_value", QStringLiteral("12x"), false, QStringLiteral("WEB=12x は使えません: the port"),
+                            QStringLiteral("WEB=12x は使えません")},
+                    WebCase{"not_an_address", QStringLiteral("localhost:{free}"), false, QStringLiteral("not an IP address"),
+                            QStringLiteral("WEB=localhost:{free}: ポート {free} を開けません: localhost is not an IP address")},
+                    WebCase{"port_held", QStringLiteral("127.0.0.1:{held}"), false, QStringLiteral("ポート {held} を開けません"),
+                            QStringLiteral("WEB: ポートは使用中")},
                     // Every address: not IPv4 alone when IPv6 is there but its port is taken.
                     WebCase{"port_held_on_ipv6", QStringLiteral("{held6}"), false,
-                            QStringLiteral("ポート {held6} を開けません: Failed to bind to port {held6}: Address already in use")}),
+                            QStringLiteral("ポート {held6} を開けません: Failed to bind to port {held6}: Address already in use"),
+                            QStringLiteral("WEB: ポートは使用中")}),
     [](const testing::TestParamInfo<WebCase>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "monitor_fixture.h"
 
+#include <QRegularExpression>
+
 #include "support/only_check.h"
 
 #include <sys/inotify.h>
@@ -207,6 +209,65 @@ TEST_F(MonitorProcess, SecondLaunchLeavesAndAKilledCopyBlocksNothing)
     send(announcement(0x52));
     EXPECT_TRUE(eventually([&] { return file("zqnlist.csv").contains(macOf(0x52)); }));
 }
+
+struct WindowCommandLineCase {
+    const char* name;
+    QStringList arguments; // "DIR/" stands for the copy's folder
+    int exitCode;
+    const char* stdoutPattern;
+    const char* stderrPattern;
+    const char* settingsWritten; // runs until SIGTERM, which writes this settings file
+};
+
+void PrintTo(const WindowCommandLineCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class WindowCommandLine : public MonitorProcess, public testing::WithParamInterface<WindowCommandLineCase> {};
+
+TEST_P(WindowCommandLine, FollowsTheUsualConventions)
+{
+    const WindowCommandLineCase& c = GetParam();
+    channels = QProcess::SeparateChannels;
+    QStringList arguments = c.arguments;
+    arguments.replaceInStrings(QStringLiteral("DIR/"), dir.path() + QLatin1Char('/'));
+    // Folders of its own: nothing else is said on stderr, and its single-program socket shows
+    // when it is under way.
+    const QString runtime = dir.filePath(QStringLiteral("runtime"));
+    ASSERT_TRUE(QDir().mkpath(runtime));
+    ASSERT_TRUE(QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    MonitorSettings settings;
+    settings.environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    settings.environment.insert(QStringLiteral("TMPDIR"), runtime);
+    start(settings, arguments);
+    const QByteArray usualIni = file("zqnlist.Ini");
+    if (c.settingsWritten) {
+        const auto socketThere = [&] {
+            return !QDir(runtime).entryList({QStringLiteral("zqnlist-*")}, QDir::System).isEmpty();
+        };
+        ASSERT_TRUE(eventually(socketThere));
+        terminate(SIGTERM);
+        EXPECT_TRUE(file(c.settingsWritten).startsWith("[SYSTEM]")) << "a missing file is a first run";
+        EXPECT_EQ(file("zqnlist.Ini"), usualIni) << "the usual settings file is left alone";
+    } else {
+        ASSERT_TRUE(process.waitForFinished(10000));
+        EXPECT_EQ(process.exitCode(), c.exitCode);
+    }
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_TRUE(out.contains(QRegularExpression(c.stdoutPattern))) << out.toStdString();
+    EXPECT_TRUE(err.contains(QRegularExpression(c.stderrPattern))) << err.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WindowCommandLine,
+    testing::Values(WindowCommandLineCase{"Help", {"--help"}, 0, "--settings <file>", "^$", nullptr},
+                    WindowCommandLineCase{"Version", {"--version"}, 0, "^zqnlist 1\\.01\\n$", "^$", nullptr},
+                    WindowCommandLineCase{"SettingsFileNotThereYet", {"--settings", "DIR/other.Ini"}, 0, "^$", "^$",
+                                          "other.Ini"},
+                    WindowCommandLineCase{"UnknownOption", {"--bogus"}, 2, "^$", "^zqnlist: [^\\n]*bogus[^\\n]*\\n$", nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace zqn::e2e

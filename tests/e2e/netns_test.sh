@@ -14,14 +14,18 @@ veth_device=zqnb$$
 port=47123
 work=$(mktemp -d)
 monitor_pid=
+stopped_pid=
 passed=0
 failed=0
 
 cleanup() {
-  if [ -n "$monitor_pid" ] && kill -0 "$monitor_pid" 2>/dev/null; then
-    kill -KILL "$monitor_pid" 2>/dev/null
-    wait "$monitor_pid" 2>/dev/null
-  fi
+  local pid
+  for pid in $monitor_pid $stopped_pid; do
+    if kill -0 "$pid" 2>/dev/null; then
+      kill -KILL "$pid" 2>/dev/null
+      wait "$pid" 2>/dev/null
+    fi
+  done
   # Deleting a namespace deletes the veth end inside it, and with it the pair.
   ip netns del "$ns_monitor" 2>/dev/null
   ip netns del "$ns_device" 2>/dev/null
@@ -121,6 +125,43 @@ stopped_cleanly() {
 }
 check "SIGTERM ends the monitor with exit status 0" stopped_cleanly
 
+# A stopped copy (AUTO=0) beside it: its socket sits on a port of the system's choice, on the
+# loopback address only. The web endpoint's counters tell what its handler recorded.
+web_port=47124
+mkdir "$work/stopped" || broken "cannot make $work/stopped"
+cp "$monitor" "$work/stopped/zqnlist" || broken "cannot copy $monitor"
+printf '[SYSTEM]\r\nAUTO=0\r\nWINDOW=1\r\nPORT=%d\r\nWEB=127.0.0.1:%d\r\n' "$port" "$web_port" >"$work/stopped/zqnlist.Ini"
+(cd "$work/stopped" && exec ip netns exec "$ns_monitor" env QT_QPA_PLATFORM=offscreen "$work/stopped/zqnlist") \
+  >"$work/stopped.log" 2>&1 &
+stopped_pid=$!
+# The local address of the copy's UDP socket, as "address:port".
+stopped_socket() { ip netns exec "$ns_monitor" ss -Hunap | awk -v pid="pid=$stopped_pid," 'index($0, pid) { print $4 }'; }
+recorded() {
+  ip netns exec "$ns_monitor" curl -fsS "http://127.0.0.1:$web_port/metrics" 2>/dev/null |
+    awk '/^zqnlist_datagrams_total\{result="recorded"\}/ { print $2 }'
+}
+has_recorded() { [ "$(recorded)" = "$1" ]; }
+recorded_any() { [ "$(recorded)" -ge 1 ] 2>/dev/null; }
+socket_seen() { [ -n "$(stopped_socket)" ] && has_recorded 0; }
+while_stopped_only_loopback_is_heard() {
+  within 20 socket_seen || return 1
+  local socket stopped_port
+  socket=$(stopped_socket)
+  stopped_port=${socket##*:}
+  # From the network first, then from the loopback address: the second one arrives, so the first,
+  # sent before it, would have arrived by then.
+  ip netns exec "$ns_device" "$announce" --port "$stopped_port" --mac 02:C3:D7:DD:00:01 --host 10.77.0.1 >/dev/null
+  ip netns exec "$ns_monitor" "$announce" --port "$stopped_port" --mac 02:C3:D7:DD:00:02 --host 127.0.0.1 >/dev/null
+  within 10 recorded_any || { echo "nothing recorded, not even from the loopback address"; return 1; }
+  has_recorded 1 || { echo "recorded: $(recorded)"; return 1; }
+  [ "${socket%:*}" = 127.0.0.1 ] || { echo "the stopped socket is on $socket"; return 1; }
+}
+check "while stopped, a datagram from the network is not recorded, one from the loopback address is" \
+  while_stopped_only_loopback_is_heard
+kill -TERM "$stopped_pid" 2>/dev/null
+wait "$stopped_pid" 2>/dev/null
+stopped_pid=
+
 # Nine devices, each on one line, all from 10.77.0.2, and nothing else.
 final_list_holds_only_the_nine() {
   [ "$(grep -c '' "$work/zqnlist.csv")" = 9 ] &&
@@ -133,6 +174,8 @@ if [ "$failed" -ne 0 ]; then
   cat -A "$work/zqnlist.csv" 2>/dev/null
   echo "--- monitor output"
   cat "$work/monitor.log"
+  echo "--- stopped copy's output"
+  cat "$work/stopped.log" 2>/dev/null
 fi
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

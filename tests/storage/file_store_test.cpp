@@ -62,7 +62,7 @@ TEST_F(FileStore, ReadingAMissingFileNamesIt)
     ASSERT_FALSE(read) << "no error";
     const QString& message = read.error();
     EXPECT_TRUE(message.startsWith(QStringLiteral("ファイル "))) << message.toStdString();
-    EXPECT_TRUE(message.endsWith(QStringLiteral(" は開けません"))) << message.toStdString();
+    EXPECT_TRUE(message.endsWith(QStringLiteral(" は開けません (No such file or directory)"))) << message.toStdString();
     EXPECT_TRUE(message.contains(QStringLiteral("missing.csv"))) << message.toStdString();
 }
 

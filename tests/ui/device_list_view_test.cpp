@@ -45,7 +45,10 @@ TEST_F(DeviceListViewTest, DeviceLinesCanBeScrolledCopiedOpenedAndRenamed)
                                              "02:00:00:00:00:02,10.0.0.2,2024/05/01,09:15:30,b\r\n");
     build();
     QList<QUrl> openedUrls;
-    window->setUrlOpener([&](const QUrl& url) { openedUrls << url; });
+    window->setUrlOpener([&](const QUrl& url) {
+        openedUrls << url;
+        return true;
+    });
     window->setNameAsker([](const QString& current) -> std::optional<QString> {
         EXPECT_EQ(current, QStringLiteral("b"));
         return QString(200, QLatin1Char('x'));
@@ -92,7 +95,10 @@ TEST_F(DeviceListViewTest, FindShowsMatchingLinesAndActsOnThem)
                                              "02:C3:D7:00:00:04,10.0.0.4,2024/05/01,09:15:30,noname\r\n");
     build();
     QList<QUrl> opened;
-    window->setUrlOpener([&](const QUrl& url) { opened << url; });
+    window->setUrlOpener([&](const QUrl& url) {
+        opened << url;
+        return true;
+    });
     window->show();
     window->activateWindow();
     ASSERT_EVENTUALLY(QApplication::activeWindow() == window.get());

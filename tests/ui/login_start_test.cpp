@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/settings_location.h"
 #include "ui/login_start.h"
 
 namespace zqn::ui {
@@ -27,27 +28,52 @@ protected:
     QByteArray previous;
 };
 
-TEST_F(LoginStartTest, TurningOnWritesAnEntryThatStartsThisExecutableAndOffRemovesIt)
+// Each settings file has a program of its own, and so an entry of its own.
+TEST_F(LoginStartTest, EachSettingsFileHasItsOwnEntryThatStartsThisExecutableWithIt)
 {
-    const QString entryPath = home.filePath(QStringLiteral("autostart/io.github.zqnlist.ZqnList.desktop"));
-    ASSERT_EQ(loginStartEntryPath(), entryPath);
-    EXPECT_FALSE(launchesAtLogin());
+    const QString first = home.filePath(QStringLiteral("first.Ini"));
+    const QString second = home.filePath(QStringLiteral("second.Ini"));
+    ASSERT_NE(loginStartEntryPath(first), loginStartEntryPath(second));
+    EXPECT_TRUE(loginStartEntryPath(first).startsWith(home.filePath(QStringLiteral("autostart/io.github.zqnlist.ZqnList-"))));
 
     QString error;
-    ASSERT_TRUE(setLaunchAtLogin(true, &error)) << error.toStdString();
-    EXPECT_TRUE(launchesAtLogin());
-    QFile entry(entryPath);
+    ASSERT_TRUE(setLaunchAtLogin(first, true, &error)) << error.toStdString();
+    ASSERT_TRUE(setLaunchAtLogin(second, true, &error)) << error.toStdString();
+    EXPECT_EQ(QDir(home.filePath(QStringLiteral("autostart"))).entryList(QDir::Files).size(), 2);
+    QFile entry(loginStartEntryPath(second));
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
     const QByteArray text = entry.readAll();
     EXPECT_TRUE(text.startsWith("[Desktop Entry]\n"));
-    EXPECT_TRUE(text.contains("\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\" \"--settings\" \""
+                              + second.toUtf8() + "\"\n"))
+        << text.toStdString();
     EXPECT_TRUE(text.contains("\nPath=" + QDir::currentPath().toUtf8() + "\n")) << "relative files are found there";
     entry.close();
 
-    ASSERT_TRUE(setLaunchAtLogin(false, &error)) << error.toStdString();
-    EXPECT_FALSE(launchesAtLogin());
-    EXPECT_FALSE(QFile::exists(entryPath));
-    EXPECT_TRUE(setLaunchAtLogin(false, &error)) << "turning off what is off is no failure";
+    ASSERT_TRUE(setLaunchAtLogin(first, false, &error)) << error.toStdString();
+    EXPECT_FALSE(launchesAtLogin(first));
+    EXPECT_TRUE(launchesAtLogin(second)) << "the other copy's entry stays";
+    EXPECT_TRUE(setLaunchAtLogin(first, false, &error)) << "turning off what is off is no failure";
+}
+
+// A shared entry that starts the executable without options belongs to the copy that uses the
+// settings file found without options; turning the option off removes it.
+TEST_F(LoginStartTest, ASharedEntryCountsForTheUsualSettingsFile)
+{
+    const QString defaultSettings = app::settingsFilePath(QCoreApplication::applicationFilePath());
+    const QString shared = home.filePath(QStringLiteral("autostart/io.github.zqnlist.ZqnList.desktop"));
+    ASSERT_TRUE(QDir().mkpath(home.filePath(QStringLiteral("autostart"))));
+    QFile file(shared);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Desktop Entry]\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n");
+    file.close();
+
+    EXPECT_TRUE(launchesAtLogin(defaultSettings));
+    EXPECT_FALSE(launchesAtLogin(home.filePath(QStringLiteral("other.Ini"))));
+    QString error;
+    ASSERT_TRUE(setLaunchAtLogin(defaultSettings, false, &error)) << error.toStdString();
+    EXPECT_FALSE(QFile::exists(shared));
+    EXPECT_FALSE(launchesAtLogin(defaultSettings));
 }
 
 TEST_F(LoginStartTest, AFolderThatCannotBeMadeIsReportedWithItsPath)
@@ -60,14 +86,16 @@ TEST_F(LoginStartTest, AFolderThatCannotBeMadeIsReportedWithItsPath)
     qputenv("XDG_CONFIG_HOME", blocker.toLocal8Bit());
 
     QString error;
-    EXPECT_FALSE(setLaunchAtLogin(true, &error));
+    const QString settings = home.filePath(QStringLiteral("zqnlist.Ini"));
+    EXPECT_FALSE(setLaunchAtLogin(settings, true, &error));
     EXPECT_TRUE(error.startsWith(blocker + QStringLiteral("/autostart: "))) << error.toStdString();
-    EXPECT_FALSE(launchesAtLogin());
+    EXPECT_FALSE(launchesAtLogin(settings));
 }
 
 struct EntryCase {
     const char* name;
     const char* program;
+    const char* settings;
     const char* execLine;
     const char* folder;
     const char* pathLine;
@@ -80,7 +108,7 @@ class EntryLines : public testing::TestWithParam<EntryCase> {};
 TEST_P(EntryLines, RunExactlyTheProgramInTheWorkingFolder)
 {
     const EntryCase& c = GetParam();
-    const QByteArray entry = loginStartEntry(QString::fromUtf8(c.program), QString::fromUtf8(c.folder));
+    const QByteArray entry = loginStartEntry(QString::fromUtf8(c.program), QString::fromUtf8(c.settings), QString::fromUtf8(c.folder));
     EXPECT_TRUE(entry.contains(QByteArray("\nExec=") + c.execLine + "\n")) << entry.toStdString();
     EXPECT_TRUE(entry.contains(QByteArray("\nPath=") + c.pathLine + "\n")) << entry.toStdString();
 
@@ -100,12 +128,14 @@ TEST_P(EntryLines, RunExactlyTheProgramInTheWorkingFolder)
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, EntryLines,
-    testing::Values(EntryCase{"Reserved", R"(/my tools/a"b$c`d\e%f/zqnlist)", R"("/my tools/a\\"b\\$c\\`d\\\\e%%f/zqnlist")",
-                              R"(/my data\x%1)", R"(/my data\\x%1)"},
-                    EntryCase{"Japanese", "/home/ユーザー/zqnlist", R"("/home/ユーザー/zqnlist")", "/home/ユーザー/監視",
+    testing::Values(EntryCase{"Reserved", R"(/my tools/a"b$c`d\e%f/zqnlist)", "/s/1.Ini",
+                              R"("/my tools/a\\"b\\$c\\`d\\\\e%%f/zqnlist" "--settings" "/s/1.Ini")", R"(/my data\x%1)",
+                              R"(/my data\\x%1)"},
+                    EntryCase{"Japanese", "/home/ユーザー/zqnlist", "/home/ユーザー/監視 %u.Ini",
+                              R"("/home/ユーザー/zqnlist" "--settings" "/home/ユーザー/監視 %%u.Ini")", "/home/ユーザー/監視",
                               "/home/ユーザー/監視"},
-                    EntryCase{"LeadingSpaceAndBreaks", "/a\nb/zqnlist", R"("/a\nb/zqnlist")", " a\tb\nc",
-                              R"(\sa\tb\nc)"}),
+                    EntryCase{"LeadingSpaceAndBreaks", "/a\nb/zqnlist", "/a.Ini", R"("/a\nb/zqnlist" "--settings" "/a.Ini")",
+                              " a\tb\nc", R"(\sa\tb\nc)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1,4 +1,6 @@
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -9,6 +11,7 @@
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QUdpSocket>
 
 #include "support/eventually.h"
 #include "ui/login_start.h"
@@ -229,10 +232,32 @@ TEST_F(MainWindowTest, TrayThatAppearsLaterTakesTheWindowAgain)
     ASSERT_FALSE(tray->isVisible());
 
     trayAvailable = true;
+    ASSERT_EVENTUALLY(tray->isVisible()) << "the icon comes without the window being touched";
     EXPECT_FALSE(window->close());
-
     EXPECT_TRUE(window->isHidden());
-    EXPECT_TRUE(tray->isVisible());
+}
+
+// Without a tray the list's menu is the way to the switches, also while the list is empty; they
+// are the tray menu's own actions.
+TEST_F(MainWindowTest, TheListsMenuOffersTheTrayMenusSwitches)
+{
+    trayAvailable = false;
+    build();
+    window->show();
+    auto* list = find<QListView>("Memo1");
+    const QPoint empty = list->viewport()->rect().center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, empty, list->viewport()->mapToGlobal(empty));
+    QApplication::sendEvent(list->viewport(), &event);
+    auto* menu = find<QMenu>("DeviceMenu");
+    ASSERT_EVENTUALLY(menu->isVisible());
+    for (const char* name : {"NotifyNewDevices", "LaunchAtLogin"}) {
+        auto* action = find<QAction>(name);
+        EXPECT_TRUE(menu->actions().contains(action)) << name;
+        EXPECT_TRUE(find<QMenu>("PopupMenu1")->actions().contains(action)) << name;
+        EXPECT_TRUE(action->isEnabled()) << name;
+    }
+    EXPECT_FALSE(find<QAction>("ConnectDevice")->isEnabled()) << "no device under the click";
+    menu->close();
 }
 
 struct ExitCase {
@@ -416,8 +441,8 @@ TEST_F(MainWindowTest, LoginStartItemShowsAndTogglesTheAutostartEntry)
     EXPECT_FALSE(item->isChecked());
     item->trigger();
     EXPECT_TRUE(item->isChecked());
-    EXPECT_TRUE(QFile::exists(loginStartEntryPath()));
-    QFile::remove(loginStartEntryPath()); // removed by hand: the menu shows it when it opens
+    EXPECT_TRUE(QFile::exists(loginStartEntryPath(controller->settingsPath())));
+    QFile::remove(loginStartEntryPath(controller->settingsPath())); // removed by hand: the menu shows it when it opens
     emit find<QMenu>("PopupMenu1")->aboutToShow();
     EXPECT_FALSE(item->isChecked());
     qputenv("XDG_CONFIG_HOME", previous);
@@ -430,6 +455,43 @@ TEST_F(MainWindowTest, NotifyItemShowsTheChoiceReadAtStartUp)
     writeFile(QStringLiteral("zqnlist.Ini"), "[SYSTEM]\r\nPORT=0\r\nNOTIFY=1\r\n");
     build(Order::WindowFirst);
     EXPECT_TRUE(find<QAction>("NotifyNewDevices")->isChecked());
+}
+
+// Nothing to open a page or a device with: the status says so, and its tooltip what was to open.
+TEST_F(MainWindowTest, WithoutABrowserTheStatusSaysSo)
+{
+    writeFile(QStringLiteral("zqnlist.htm"), "<html></html>");
+    writeFile(QStringLiteral("zqnlist.csv"), "02:00:00:00:00:01,10.0.0.1,2024/05/01,09:15:30,a\r\n");
+    browserStarts = false;
+    build();
+    auto* status = find<QLabel>("Panel4");
+    find<QAction>("html1")->trigger();
+    EXPECT_EQ(status->text(), QStringLiteral("ブラウザを起動できません"));
+    EXPECT_TRUE(status->toolTip().endsWith(QStringLiteral("zqnlist.htm"))) << status->toolTip().toStdString();
+
+    window->setUrlOpener([](const QUrl&) { return false; });
+    auto* list = find<QListView>("Memo1");
+    list->setCurrentIndex(list->model()->index(0, 0));
+    find<QAction>("ConnectDevice")->trigger();
+    EXPECT_TRUE(status->toolTip().endsWith(QStringLiteral("http://10.0.0.1"))) << status->toolTip().toStdString();
+}
+
+// A port another program holds: Japanese words in the panel, the system's in its tooltip, and the
+// tray icon tells the status and whose settings these are.
+TEST_F(MainWindowTest, StatusWordsAndTooltipsForAPortInUse)
+{
+    QUdpSocket holder;
+    ASSERT_TRUE(holder.bind(QHostAddress::AnyIPv4, 0));
+    writeFile(QStringLiteral("zqnlist.Ini"), "[SYSTEM]\r\nPORT=" + QByteArray::number(holder.localPort()) + "\r\n");
+    build();
+    find<QAction>("N3")->trigger();
+    auto* status = find<QLabel>("Panel4");
+    EXPECT_EQ(status->text(), QStringLiteral("停止中 ポートは使用中"));
+    EXPECT_EQ(status->alignment(), Qt::AlignCenter) << "it fits the panel";
+    EXPECT_TRUE(status->toolTip().contains(QStringLiteral("ポート %1: ").arg(holder.localPort())))
+        << status->toolTip().toStdString();
+    EXPECT_EQ(find<QSystemTrayIcon>("TrayIcon1")->toolTip(),
+              QStringLiteral("ZQN LIST: %1\n%2").arg(status->text(), QDir::toNativeSeparators(dir.path())));
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include <QListView>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTest>
 
 #include "window_fixture.h"
@@ -292,6 +294,23 @@ TEST_F(SettingsPanelTest, ApplyRefusesATextItsFileCannotCarry)
     EXPECT_EQ(controller->settings(), before);
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors.front().startsWith(QStringLiteral("HTMLコメント"))) << errors.front().toStdString();
+}
+
+// A five-digit port is shown whole: the field's text area, inside its frame and margins, holds it.
+TEST_F(SettingsPanelTest, PortFieldsShowFiveDigitsWhole)
+{
+    build();
+    open();
+    for (const char* name : {"Edit2", "Edit3"}) {
+        auto* field = find<QLineEdit>(name);
+        QStyleOptionFrame option;
+        option.initFrom(field);
+        option.rect = field->rect();
+        option.lineWidth = field->hasFrame() ? field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, field) : 0;
+        const QRect text = field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field) - field->textMargins();
+        constexpr int kLineEditMargin = 2; // QLineEdit's own, on either side of its text
+        EXPECT_GE(text.width() - 2 * kLineEditMargin, field->fontMetrics().horizontalAdvance(QStringLiteral("65535"))) << name;
+    }
 }
 
 } // namespace

@@ -68,7 +68,10 @@ protected:
             ++exitQuestions;
             return exitAnswer;
         });
-        window->setPageOpener([this](const QString& path) { openedPages << path; });
+        window->setPageOpener([this](const QString& path) {
+            openedPages << path;
+            return browserStarts;
+        });
         if (order == Order::WindowFirst)
             controller->startUp();
     }
@@ -91,6 +94,7 @@ protected:
     QStringList errors;
     QStringList openedPages;
     bool trayAvailable = true;
+    bool browserStarts = true;
     bool askTheSystemForATray = false; // the offscreen platform has none
     bool exitAnswer = false;
     int exitQuestions = 0;
