@@ -122,6 +122,30 @@ void MonitorController::stop()
         emit errorRaised(listener_.errorString());
 }
 
+void MonitorController::reload()
+{
+    if (exiting_ || state_ == State::SettingsOpen)
+        return;
+    std::optional<settings::Settings> reread = settings::Settings{};
+    if (const auto bytes = storage::readExistingFile(options_.settingsPath); !bytes) {
+        reread.reset();
+        emit errorRaised(messageText(messages::kReloadKeepsSettings).arg(QDir::toNativeSeparators(options_.settingsPath))
+                         + QLatin1Char('\n') + bytes.error());
+    } else if (*bytes) {
+        reread = settings::parseSettings(**bytes);
+    }
+    const bool wasRunning = state_ == State::Running;
+    stop(); // its last write still goes where the old settings say
+    if (reread) {
+        settings_ = *reread;
+        devices_.setCapacity(static_cast<std::size_t>(settings_.maxDevices));
+        publisher_.rebuildBlocks();
+        emit notifyNewDevicesChanged(settings_.notifyNewDevices);
+    }
+    if (wasRunning || options_.alwaysStart)
+        start();
+}
+
 bool MonitorController::writeLastPage()
 {
     // Sightings received since the last tick would otherwise be lost, and Start reloads the CSV.

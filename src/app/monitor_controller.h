@@ -63,6 +63,9 @@ public:
 
     void start();
     void stop();
+    // Reads the settings file again, then runs Stop and Start as the buttons would (Start reloads
+    // the CSV file). A file that cannot be read keeps the running settings, after errorRaised.
+    void reload();
     void openSettings();
     // Takes the panel's fields into the record and rebuilds the page blocks.
     void applySettings(const settings::Settings& edited);

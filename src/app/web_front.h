@@ -36,6 +36,8 @@ public:
     // and the line that tells why when it cannot listen.
     static std::unique_ptr<WebFront> open(const PagePublisher& publisher, std::function<Reading()> read,
                                           const std::string& value, QString& problem);
+    // Where it listens, as host:port ("*:port" on every address).
+    const QString& address() const { return address_; }
 
 private:
     WebFront(const PagePublisher& publisher, std::function<Reading()> read);
@@ -45,6 +47,7 @@ private:
     const PagePublisher& publisher_;
     std::function<Reading()> read_;
     web::Endpoint endpoint_;
+    QString address_;
     std::uint64_t writes_ = 0;
     std::uint64_t pageFailures_ = 0;
     std::uint64_t csvFailures_ = 0;
