@@ -111,9 +111,13 @@ void MonitorController::start()
 
 void MonitorController::stop()
 {
-    if (!canStop())
-        return;
-    const bool lastWriteFailed = !writeLastPage();
+    if (canStop())
+        halt(true);
+}
+
+void MonitorController::halt(bool lastWrite)
+{
+    const bool lastWriteFailed = lastWrite && !writeLastPage();
     publisher_.stop();
     if (!lastWriteFailed)
         setStatus(messages::kStopped, Severity::info);
@@ -135,7 +139,9 @@ void MonitorController::reload()
         reread = settings::parseSettings(**bytes);
     }
     const bool wasRunning = state_ == State::Running;
-    stop(); // its last write still goes where the old settings say
+    // No last write: it would put back the names typed into the CSV file since the last one.
+    if (wasRunning)
+        halt(false);
     if (reread) {
         settings_ = *reread;
         devices_.setCapacity(static_cast<std::size_t>(settings_.maxDevices));

@@ -64,7 +64,8 @@ public:
     void start();
     void stop();
     // Reads the settings file again, then runs Stop and Start as the buttons would (Start reloads
-    // the CSV file). A file that cannot be read keeps the running settings, after errorRaised.
+    // the CSV file), but for Stop's last write: what was heard since the one before is not kept.
+    // A file that cannot be read keeps the running settings, after errorRaised.
     void reload();
     void openSettings();
     // Takes the panel's fields into the record and rebuilds the page blocks.
@@ -162,6 +163,7 @@ signals:
 
 private:
     void onPublished(const report::WriteOutcome& outcome);
+    void halt(bool lastWrite);
     bool writeSettingsFile();
     // Returns false when a file could not be written (the status says which).
     bool writeLastPage();
