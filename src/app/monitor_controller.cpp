@@ -130,14 +130,14 @@ void MonitorController::reload()
 {
     if (exiting_ || state_ == State::SettingsOpen)
         return;
-    std::optional<settings::Settings> reread = settings::Settings{};
-    if (const auto bytes = storage::readExistingFile(options_.settingsPath); !bytes) {
-        reread.reset();
-        emit errorRaised(messageText(messages::kReloadKeepsSettings).arg(QDir::toNativeSeparators(options_.settingsPath))
-                         + QLatin1Char('\n') + bytes.error());
-    } else if (*bytes) {
+    // A file gone since the start is no reason to fall back to the defaults either.
+    std::optional<settings::Settings> reread;
+    const auto bytes = storage::readExistingFile(options_.settingsPath);
+    if (bytes && *bytes)
         reread = settings::parseSettings(**bytes);
-    }
+    else
+        emit errorRaised(messageText(messages::kReloadKeepsSettings).arg(QDir::toNativeSeparators(options_.settingsPath))
+                         + (bytes ? QString() : QLatin1Char('\n') + bytes.error()));
     const bool wasRunning = state_ == State::Running;
     // No last write: it would put back the names typed into the CSV file since the last one.
     if (wasRunning)

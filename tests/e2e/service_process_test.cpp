@@ -125,6 +125,18 @@ TEST_F(ServiceProcess, ReloadsSettingsAndTypedNamesOnSighup)
     EXPECT_TRUE(file("zqnlist.htm").contains("\x89\xEF\x8B\x63\x8E\xBA"));
     EXPECT_EQ(process.state(), QProcess::Running);
     EXPECT_EQ(process.processId(), pid);
+
+    // A settings file that cannot be read keeps the running settings.
+    ASSERT_TRUE(QFile::remove(dir.filePath("zqnlistd.Ini")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("zqnlistd.Ini")));
+    ASSERT_TRUE(QFile::remove(dir.filePath("zqnlist.htm"))); // Start writes it again
+    reload();
+    QString log;
+    ASSERT_TRUE(eventually([&] {
+        log += QString::fromUtf8(process.readAllStandardError());
+        return log.contains(QStringLiteral("今の設定のまま続けます"));
+    })) << log.toStdString();
+    ASSERT_TRUE(eventually([&] { return file("zqnlist.htm").contains("CONTENT=7"); }));
     terminate(SIGTERM);
     EXPECT_TRUE(file("zqnlist.csv").contains("\x89\xEF\x8B\x63\x8E\xBA"));
 }
