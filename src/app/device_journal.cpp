@@ -45,6 +45,11 @@ DeviceJournal::DeviceJournal(Sender send, int windowMs, QObject* parent)
     connect(&window_, &QTimer::timeout, this, &DeviceJournal::flush);
 }
 
+DeviceJournal::~DeviceJournal()
+{
+    flush();
+}
+
 bool DeviceJournal::admits(Kind kind)
 {
     if (!window_.isActive())

@@ -32,6 +32,8 @@ public:
 
     using Sender = std::function<void(const JournalEntry&)>;
     explicit DeviceJournal(Sender send, int windowMs = DeviceNotices::kDefaultWindowMs, QObject* parent = nullptr);
+    // Tells the count of a window cut short by the end.
+    ~DeviceJournal() override;
 
     // Counts an event of kind; true when it gets an entry of its own, to be told next. Asking
     // first spares a flood the building of entries nobody reads.

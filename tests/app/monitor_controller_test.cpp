@@ -616,8 +616,8 @@ protected:
         connectJournal(*c, *journal);
         return c;
     }
-    std::unique_ptr<DeviceJournal> journal;
     QStringList entries;
+    std::unique_ptr<DeviceJournal> journal; // tells the rest when it goes
 };
 
 TEST_F(Journal, NewAndMovedDevicesCarryTheirFields)
@@ -653,6 +653,10 @@ TEST_F(Journal, AFloodMakesAFewEntriesAndOneThatCountsTheRest)
                                              "MESSAGE=ほかに新しい機器が 995 台見つかりました|ZQN_COUNT=995"));
     c->handleDatagram(announcement(0x200001), "10.0.0.1"); // a new window tells it again
     EXPECT_EQ(entries.size(), DeviceJournal::kEntriesPerWindow + 2);
+    for (quint32 tail = 2; tail <= 7; ++tail)
+        c->handleDatagram(announcement(0x200000 + tail), "10.0.0.1");
+    journal.reset(); // the end cuts the window short: its count is still told
+    EXPECT_TRUE(entries.last().endsWith(QStringLiteral("|ZQN_COUNT=2"))) << entries.last().toStdString();
 }
 
 // Where a journal listens, what the platform sends is what journalctl reads back.
