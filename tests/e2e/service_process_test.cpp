@@ -111,7 +111,13 @@ TEST_F(ServiceProcess, ReloadsSettingsAndTypedNamesOnSighup)
     // An interval long enough that no write comes between the typing and the reload.
     writeSettings(3600);
     reload();
-    ASSERT_TRUE(eventually([&] { return file("zqnlist.htm").contains("CONTENT=3600"); }));
+    // "開始" follows the first write after the reload, of the CSV file as of the page.
+    QString log;
+    ASSERT_TRUE(eventually([&] {
+        log += QString::fromUtf8(process.readAllStandardError());
+        return log.count(QStringLiteral("\n開始\n")) == 2;
+    })) << log.toStdString();
+    ASSERT_TRUE(file("zqnlist.htm").contains("CONTENT=3600"));
 
     QByteArray csv = file("zqnlist.csv");
     csv.replace("noname", "\x89\xEF\x8B\x63\x8E\xBA"); // 会議室, in code page 932
@@ -131,7 +137,6 @@ TEST_F(ServiceProcess, ReloadsSettingsAndTypedNamesOnSighup)
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("zqnlistd.Ini")));
     ASSERT_TRUE(QFile::remove(dir.filePath("zqnlist.htm"))); // Start writes it again
     reload();
-    QString log;
     ASSERT_TRUE(eventually([&] {
         log += QString::fromUtf8(process.readAllStandardError());
         return log.contains(QStringLiteral("今の設定のまま続けます"));
