@@ -63,7 +63,7 @@ endProcess() {
 
 # Starts program $1 (zqnlist or zqnlistd) from a copy in the empty folder $2 ($build holds it),
 # monitoring UDP port $3 with a save interval of $4 s and room for a million devices, on Qt's
-# offscreen platform and with MONITOR_ENV; waits for the first page, which follows the bind. Sets
+# offscreen platform and with MONITOR_ENV and the options MONITOR_ARGS; waits for the first page, which follows the bind. Sets
 # monitorPid.
 startMonitor() {
     local program="$1" dir="$2"
@@ -71,7 +71,8 @@ startMonitor() {
     printf '[SYSTEM]\r\nAUTO=1\r\nWINDOW=1\r\nPORT=%s\r\nLTIME=%s\r\nMAXDEV=1000000\r\n[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\n' \
         "$3" "$4" >"$dir/$program.Ini"
     # shellcheck disable=SC2086 # MONITOR_ENV is a list of assignments
-    (cd "$dir" && exec env QT_QPA_PLATFORM=offscreen ${MONITOR_ENV:-} "./$program" >"$dir/log" 2>&1) &
+    # shellcheck disable=SC2086 # MONITOR_ARGS is a list of options
+    (cd "$dir" && exec env QT_QPA_PLATFORM=offscreen ${MONITOR_ENV:-} "./$program" ${MONITOR_ARGS:-} >"$dir/log" 2>&1) &
     monitorPid=$!
     waitForFile "$dir/zqnlist.htm" || { echo "monitor did not start; log:" >&2; cat "$dir/log" >&2; return 1; }
 }

@@ -10,9 +10,14 @@
 # RATES (ascending datagrams/s to try, default "20000 50000 100000 200000"; when the lowest
 # loses, it is halved down to FLOOR_RATE, default 5000), DEVICES (default 100000), LTIME (the
 # monitor's save interval in seconds, default 10), MONITOR_ENV (extra environment for the
-# monitor, e.g. "TZ=:/etc/localtime"), PROGRAMS (default "zqnlist zqnlistd").
+# monitor, e.g. "TZ=:/etc/localtime"), PROGRAMS (default "zqnlist zqnlistd"), PARTS (default
+# "burst paced events").
+# The events part runs the burst through zqnlistd with its device entries (on standard error, the
+# journal's stand-in) and with --no-device-log, run by run, and counts the entries.
 # Targets: each program records >= 99% of the burst in every run, at no more CPU per datagram than
-# the recvfrom loop and at most 1.5 times the recvmmsg loop; no loss at any paced rate.
+# the recvfrom loop and at most 1.5 times the recvmmsg loop; no loss at any paced rate; device
+# entries cost at most 1.05 times the CPU per datagram without them, and a burst makes a bounded
+# number of entries.
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -27,6 +32,8 @@ devices="${DEVICES:-100000}"
 saveInterval="${LTIME:-10}"
 monitorEnv="${MONITOR_ENV:-}"
 programs="${PROGRAMS:-zqnlist zqnlistd}"
+parts="${PARTS:-burst paced events}"
+has() { [[ " $parts " == *" $1 "* ]]; }
 hz="$(getconf CLK_TCK)"
 
 for tool in $programs zqn-announce zqn-recv-baseline; do
@@ -88,12 +95,13 @@ runMonitor() {
 echo "load before: $(uptime)"
 [[ -n "$monitorEnv" ]] && echo "monitor environment: $monitorEnv"
 echo "kernel receive buffer ceiling net.core.rmem_max: $(cat /proc/sys/net/core/rmem_max) bytes"
+# CPU microseconds per datagram
+perDatagram() { awk -v c="$1" -v n="$2" 'BEGIN {printf "%.2f", (n > 0 ? 1e6 * c / n : 0)}'; }
+if has burst; then
 echo
 echo "== Burst: $devices datagrams from $devices MACs, as fast as the sender goes (--rate 0)"
 fromRuns=() fromCpu=() batchRuns=() batchCpu=()
 declare -A monRuns=() monCpu=() monLeast=()
-# CPU microseconds per datagram
-perDatagram() { awk -v c="$1" -v n="$2" 'BEGIN {printf "%.2f", (n > 0 ? 1e6 * c / n : 0)}'; }
 for ((run = 1; run <= repeats; ++run)); do
     runBaseline 0 1
     fromRuns+=("$received") fromCpu+=("$(perDatagram "$cpu" "$received")")
@@ -123,6 +131,9 @@ for program in $programs; do
     }'
 done
 
+fi
+
+if has paced; then
 echo
 echo "== Paced: $devices datagrams from $devices MACs at a fixed rate, $pacedRepeats runs each"
 tryRate() {
@@ -169,4 +180,24 @@ for pacedProgram in $programs; do
         echo "$pacedProgram: highest paced rate recorded without loss: none at or above $floorRate/s"
     fi
 done
+fi
+
+if has events; then
+    echo
+    echo "== Device entries: zqnlistd with them against --no-device-log, $devices MACs as fast as the sender goes"
+    onCpu=() offCpu=()
+    for ((run = 1; run <= repeats; ++run)); do
+        MONITOR_ARGS="" runMonitor zqnlistd 0
+        entries="$(grep -c -e '新しい機器' -e 'IP アドレスが' "$work/monitor/log" || true)"
+        onCpu+=("$(perDatagram "$cpu" "$recorded")")
+        line="run $run: with entries $recorded recorded (${onCpu[-1]} us), $entries entries"
+        MONITOR_ARGS="--no-device-log" runMonitor zqnlistd 0
+        offCpu+=("$(perDatagram "$cpu" "$recorded")")
+        echo "$line; without $recorded recorded (${offCpu[-1]} us)"
+    done
+    awk -v on="$(median "${onCpu[*]}")" -v off="$(median "${offCpu[*]}")" 'BEGIN {
+        printf "device entries: median %.2f us of CPU per datagram with them, %.2f us without: %.3fx (target <= 1.05: %s)\n",
+               on, off, on / off, (on / off <= 1.05 ? "holds" : "MISSES")
+    }'
+fi
 echo "load after: $(uptime)"

@@ -53,6 +53,9 @@ int main(int argc, char** argv)
     zqn::app::MonitorController controller(std::move(options));
     zqn::app::DeviceNotices notices;
     zqn::app::connectNotices(controller, notices);
+    zqn::app::DeviceJournal journal(zqn::app::journalOrStderr());
+    if (zqn::app::loggingToJournal())
+        zqn::app::connectJournal(controller, journal);
     zqn::ui::MainWindow window(controller);
     QObject::connect(&instance, &zqn::app::SingleInstance::raiseRequested, &window, &zqn::ui::MainWindow::bringToFront);
 

@@ -8,6 +8,8 @@
 
 #include <cstdio>
 
+#include "app/device_journal.h"
+#include "app/message_text.h"
 #include "app/monitor_controller.h"
 #include "app/monitor_wiring.h"
 #include "app/platform.h"
@@ -31,6 +33,11 @@ void say(const QString& line, Priority priority = Priority::Info)
         prefix = priority == Priority::Error ? "<3>" : priority == Priority::Warning ? "<4>" : "";
     std::fprintf(stderr, "%s%s\n", prefix, line.toUtf8().constData());
     std::fflush(stderr);
+}
+
+QString message(std::string_view text)
+{
+    return zqn::app::messageText(text);
 }
 
 QString defaultSettingsPath()
@@ -57,6 +64,9 @@ int main(int argc, char** argv)
         QStringLiteral("settings"), QStringLiteral("Read the settings from <file> (default: %1).").arg(defaultSettingsPath()),
         QStringLiteral("file"));
     parser.addOption(settingsOption);
+    const QCommandLineOption noDeviceLogOption(
+        QStringLiteral("no-device-log"), QStringLiteral("Log no entry for new devices and devices that moved."));
+    parser.addOption(noDeviceLogOption);
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
 
@@ -85,11 +95,11 @@ int main(int argc, char** argv)
     options.settingsPath = parser.isSet(settingsOption) ? parser.value(settingsOption) : defaultSettingsPath();
     // A missing default file is a first run; a named one that is not there is a typo in a unit.
     if (const QFileInfo named(options.settingsPath); parser.isSet(settingsOption) && !named.isFile()) {
-        const QString what = !named.exists() ? QStringLiteral("does not exist")
-                             : named.isDir() ? QStringLiteral("is a folder")
-                                             : QStringLiteral("is not a regular file");
-        say(QStringLiteral("zqnlistd: the settings file %1 %2; running on the defaults").arg(options.settingsPath, what),
-            Priority::Error);
+        namespace messages = zqn::text::messages;
+        const QString text = message(!named.exists() ? messages::kSettingsFileMissing
+                                     : named.isDir() ? messages::kSettingsFileIsFolder
+                                                     : messages::kSettingsFileNotRegular);
+        say(QStringLiteral("zqnlistd: %1").arg(text.arg(options.settingsPath)), Priority::Error);
     }
     options.alwaysStart = true;
     options.writeSettingsAtExit = false;
@@ -105,6 +115,8 @@ int main(int argc, char** argv)
     };
     QString lastStatus;
     QString lastFullStatus;
+    // The line that names the open ports comes first; the status lines only after it.
+    bool running = false;
     // A full list's warning has its own line, at most once a minute; the status proper is told
     // only when it changes.
     QObject::connect(&controller, &zqn::app::MonitorController::statusTextChanged, &app, [&] {
@@ -116,6 +128,8 @@ int main(int argc, char** argv)
         if (text == lastStatus)
             return;
         lastStatus = text;
+        if (!running)
+            return;
         say(text, controller.statusSeverity() == zqn::app::MonitorController::Severity::error ? Priority::Error
                                                                                                : Priority::Info);
     });
@@ -126,23 +140,45 @@ int main(int argc, char** argv)
             Priority::Error);
     };
     QObject::connect(&controller, &zqn::app::MonitorController::errorRaised, &app, sayError);
-    QObject::connect(&controller, &zqn::app::MonitorController::presentationRequested, &app, [&] {
-        // A service that is not monitoring has nothing to do.
+    std::unique_ptr<zqn::app::WebFront> web;
+    QString webProblem;
+    // A service that is not monitoring has nothing to do; once it is, the start has opened the
+    // sockets.
+    const auto started = [&] {
         if (controller.state() != zqn::app::MonitorController::State::Running) {
             status = kFailure;
             finish();
-            return;
+            return false;
         }
-        // The start has opened the sockets.
         zqn::app::notifyServiceReady(controller.statusText());
+        return true;
+    };
+    QObject::connect(&controller, &zqn::app::MonitorController::presentationRequested, &app, [&] {
+        if (!started())
+            return;
+        say(message(zqn::text::messages::kServiceRunning)
+                .arg(controller.settings().udpPort)
+                .arg(web ? web->address() : message(zqn::text::messages::kWebOff)));
+        if (!webProblem.isEmpty())
+            sayError(webProblem);
+        running = true;
+    });
+    zqn::app::watchReloadSignals([&] {
+        if (controller.isExiting())
+            return;
+        zqn::app::notifyServiceReloading(message(zqn::text::messages::kReloading));
+        say(message(zqn::text::messages::kReloading));
+        controller.reload();
+        started();
     });
     zqn::app::watchTerminationSignals(&app, finish);
     zqn::app::startServiceWatchdog(&app);
 
+    zqn::app::DeviceJournal journal(zqn::app::journalOrStderr());
+    if (!parser.isSet(noDeviceLogOption))
+        zqn::app::connectJournal(controller, journal);
+
     controller.startUp();
-    QString webProblem;
-    const auto web = zqn::app::openWebFront(controller, webProblem);
-    if (!webProblem.isEmpty())
-        sayError(webProblem);
+    web = zqn::app::openWebFront(controller, webProblem);
     return QCoreApplication::exec();
 }

@@ -118,15 +118,45 @@ void MonitorController::start()
 
 void MonitorController::stop()
 {
-    if (!canStop())
-        return;
-    const bool lastWriteFailed = !writeLastPage();
+    if (canStop())
+        halt(true);
+}
+
+void MonitorController::halt(bool lastWrite)
+{
+    const bool lastWriteFailed = lastWrite && !writeLastPage();
     publisher_.stop();
     if (!lastWriteFailed)
         setStatus(messages::kStopped, Severity::info);
     setState(State::Stopped);
     if (!listener_.bindStopped())
         emit errorRaised(listener_.errorString());
+}
+
+void MonitorController::reload()
+{
+    if (exiting_ || state_ == State::SettingsOpen)
+        return;
+    // A file gone since the start is no reason to fall back to the defaults either.
+    std::optional<settings::Settings> reread;
+    const auto bytes = storage::readExistingFile(options_.settingsPath);
+    if (bytes && *bytes)
+        reread = settings::parseSettings(**bytes);
+    else
+        emit errorRaised(messageText(messages::kReloadKeepsSettings).arg(QDir::toNativeSeparators(options_.settingsPath))
+                         + (bytes ? QString() : QLatin1Char('\n') + bytes.error()));
+    const bool wasRunning = state_ == State::Running;
+    // No last write: it would put back the names typed into the CSV file since the last one.
+    if (wasRunning)
+        halt(false);
+    if (reread) {
+        settings_ = *reread;
+        devices_.setCapacity(static_cast<std::size_t>(settings_.maxDevices));
+        publisher_.rebuildBlocks();
+        emit notifyNewDevicesChanged(settings_.notifyNewDevices);
+    }
+    if (wasRunning || options_.alwaysStart)
+        start();
 }
 
 bool MonitorController::writeLastPage()

@@ -63,6 +63,10 @@ public:
 
     void start();
     void stop();
+    // Reads the settings file again, then runs Stop and Start as the buttons would (Start reloads
+    // the CSV file), but for Stop's last write: what was heard since the one before is not kept.
+    // A file that cannot be read keeps the running settings, after errorRaised.
+    void reload();
     void openSettings();
     // Takes the panel's fields into the record and rebuilds the page blocks.
     void applySettings(const settings::Settings& edited);
@@ -162,6 +166,7 @@ signals:
 
 private:
     void onPublished(const report::WriteOutcome& outcome, const QString& failure);
+    void halt(bool lastWrite);
     bool writeSettingsFile();
     // Returns false when a file could not be written (the status says which).
     bool writeLastPage();

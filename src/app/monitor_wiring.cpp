@@ -45,4 +45,21 @@ void connectNotices(MonitorController& controller, DeviceNotices& notices)
     QObject::connect(&notices, &DeviceNotices::noticeReady, &controller, &MonitorController::noticeRaised);
 }
 
+void connectJournal(MonitorController& controller, DeviceJournal& journal)
+{
+    QObject::connect(&controller, &MonitorController::deviceAppended, &journal, [&controller, &journal](int row) {
+        if (!journal.admits(DeviceJournal::Kind::added))
+            return;
+        if (const auto device = controller.device(row))
+            journal.tellAppended(*device, controller.makers().makerOf(storage::toCp932(device->mac)));
+    });
+    QObject::connect(&controller, &MonitorController::deviceMoved, &journal,
+                     [&controller, &journal](int row, const QString& previousIp) {
+                         if (!journal.admits(DeviceJournal::Kind::moved))
+                             return;
+                         if (const auto device = controller.device(row))
+                             journal.tellMoved(*device, previousIp);
+                     });
+}
+
 } // namespace zqn::app

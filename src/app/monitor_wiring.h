@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "app/device_journal.h"
 #include "app/device_notices.h"
 #include "app/monitor_controller.h"
 #include "app/web_front.h"
@@ -19,5 +20,9 @@ std::unique_ptr<WebFront> openWebFront(MonitorController& controller, QString& p
 // the user asks to be told, naming a new device's maker; notices then speak as the controller's
 // noticeRaised.
 void connectNotices(MonitorController& controller, DeviceNotices& notices);
+
+// Tells controller's new devices, and devices heard from another address, in journal, naming a
+// new device's maker; whatever NOTIFY says, which is about the desktop.
+void connectJournal(MonitorController& controller, DeviceJournal& journal);
 
 } // namespace zqn::app

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "discovery/datagram_batch.h"
 #include "storage/result.h"
@@ -30,6 +31,10 @@ void installTerminationHandlers();
 // arrived before this call.
 void watchTerminationSignals(QObject* context, std::function<void()> onTerminate);
 
+// Catches SIGHUP too, a daemon's usual ask to reload, and runs onReload in the event loop at each
+// one that arrives after installTerminationHandlers. Call before watchTerminationSignals.
+void watchReloadSignals(std::function<void()> onReload);
+
 // Reserves room for size bytes in file before a rewrite in place, without changing its length
 // or a byte of it, and checks the file-size limit: a full disk then fails before the old file is
 // touched. Succeeds where the file system cannot reserve space: the write then finds out.
@@ -42,9 +47,15 @@ storage::Status reserveFileSpace(QFileDevice& file, qint64 size);
 void notifyServiceReady(const QString& status);
 void notifyServiceStatus(const QString& status);
 void notifyServiceStopping();
+// A reload has begun; notifyServiceReady says when it is done.
+void notifyServiceReloading(const QString& status);
 // Pings the watchdog from context's event loop at half the interval the manager asked for, so
 // that a stuck loop gets the program killed and restarted. Nothing when it asked for none.
 void startServiceWatchdog(QObject* context);
+
+// Sends one entry, as NAME=value fields, to the system's journal. False where it cannot (no
+// journal listens, or no libsystemd).
+bool sendToJournal(const std::vector<QByteArray>& fields);
 
 // True when stderr is the journal's stream for this program (JOURNAL_STREAM names it): a line
 // may then begin with its priority, such as "<3>" for an error.

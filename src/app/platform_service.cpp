@@ -1,4 +1,4 @@
-// Supervision by the service manager: readiness, status, the watchdog, the journal's stream.
+// Supervision by the service manager: readiness, reload, status, the watchdog, the journal.
 #include "app/platform.h"
 
 #include <sys/stat.h>
@@ -27,6 +27,8 @@ bool stderrIsJournalStream()
 #include <QTimer>
 
 #include <systemd/sd-daemon.h>
+#include <systemd/sd-journal.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <chrono>
@@ -63,6 +65,20 @@ void notifyServiceStopping()
     notifyManager("STOPPING=1");
 }
 
+void notifyServiceReloading(const QString& status)
+{
+    notifyManager("RELOADING=1\n" + statusAssignment(status));
+}
+
+bool sendToJournal(const std::vector<QByteArray>& fields)
+{
+    std::vector<iovec> parts;
+    parts.reserve(fields.size());
+    for (const QByteArray& f : fields)
+        parts.push_back({const_cast<char*>(f.constData()), static_cast<size_t>(f.size())});
+    return sd_journal_sendv(parts.data(), static_cast<int>(parts.size())) == 0;
+}
+
 void startServiceWatchdog(QObject* context)
 {
     uint64_t usec = 0;
@@ -83,6 +99,11 @@ namespace zqn::app {
 void notifyServiceReady(const QString&) {}
 void notifyServiceStatus(const QString&) {}
 void notifyServiceStopping() {}
+void notifyServiceReloading(const QString&) {}
+bool sendToJournal(const std::vector<QByteArray>&)
+{
+    return false;
+}
 void startServiceWatchdog(QObject*) {}
 
 } // namespace zqn::app

@@ -20,11 +20,13 @@ bool displayAvailable()
 namespace {
 
 int wakePipe[2] = {-1, -1};
+std::function<void()> reloadHandler;
 
-extern "C" void onTerminationSignal(int)
+// The byte written is the signal's number: the loop tells a reload from an end.
+extern "C" void onTerminationSignal(int signal)
 {
     const int savedErrno = errno;
-    const char byte = 1;
+    const char byte = static_cast<char>(signal);
     [[maybe_unused]] const auto written = ::write(wakePipe[1], &byte, 1);
     errno = savedErrno;
 }
@@ -52,6 +54,18 @@ void installTerminationHandlers()
     ::signal(SIGXFSZ, SIG_IGN);
 }
 
+void watchReloadSignals(std::function<void()> onReload)
+{
+    if (wakePipe[0] < 0)
+        return;
+    reloadHandler = std::move(onReload);
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+
 void watchTerminationSignals(QObject* context, std::function<void()> onTerminate)
 {
     if (wakePipe[0] < 0)
@@ -59,10 +73,18 @@ void watchTerminationSignals(QObject* context, std::function<void()> onTerminate
     auto* notifier = new QSocketNotifier(wakePipe[0], QSocketNotifier::Read, context);
     QObject::connect(notifier, &QSocketNotifier::activated, context, [notifier, onTerminate] {
         char drain[64];
-        while (::read(wakePipe[0], drain, sizeof drain) > 0) {
+        bool reload = false;
+        bool end = false;
+        for (ssize_t n; (n = ::read(wakePipe[0], drain, sizeof drain)) > 0;) {
+            for (ssize_t i = 0; i < n; ++i)
+                (drain[i] == SIGHUP ? reload : end) = true;
         }
-        notifier->setEnabled(false);
-        onTerminate();
+        if (end) {
+            notifier->setEnabled(false);
+            onTerminate();
+        } else if (reload && reloadHandler) {
+            reloadHandler();
+        }
     });
 }
 

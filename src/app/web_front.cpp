@@ -3,6 +3,7 @@
 #include <QDateTime>
 
 #include "app/failure_words.h"
+#include "app/message_text.h"
 #include "app/page_publisher.h"
 #include "app/platform.h"
 #include "settings/settings.h"
@@ -35,24 +36,29 @@ WebFront::WebFront(const PagePublisher& publisher, std::function<Reading()> read
 std::unique_ptr<WebFront> WebFront::open(const PagePublisher& publisher, std::function<Reading()> read,
                                          const std::string& value, QString& problem, QString& words)
 {
-    const QString setting = QStringLiteral("WEB=%1").arg(QString::fromLatin1(value.data(), qsizetype(value.size())));
+    const QString setting = QString::fromLatin1(value.data(), qsizetype(value.size()));
     const settings::WebAddress address = settings::parseWebAddress(value);
     if (address.kind == settings::WebAddress::Kind::off)
         return nullptr;
     if (address.kind == settings::WebAddress::Kind::bad) {
-        words = QStringLiteral("%1 は使えません").arg(setting);
-        problem = QStringLiteral("%1: %2").arg(words, QString::fromStdString(address.problem));
+        words = messageText(text::messages::kWebSettingBad).arg(setting);
+        problem = words + QStringLiteral(": ") + QString::fromStdString(address.problem);
         return nullptr;
     }
     std::unique_ptr<WebFront> front(new WebFront(publisher, std::move(read)));
     const QString failure = front->endpoint_.listen(QString::fromStdString(address.host),
                                                     static_cast<quint16>(address.port), ignoreBrokenPipes(), {});
     if (!failure.isEmpty()) {
-        problem = QStringLiteral("%1: ポート %2 を開けません: %3").arg(setting).arg(address.port).arg(failure);
+        problem = messageText(text::messages::kWebPortCannotOpen).arg(setting).arg(address.port) + QStringLiteral(": ")
+                  + failure;
         const QString reason = portFailureWords(front->endpoint_.listenErrno());
         words = reason.isEmpty() ? problem : QStringLiteral("WEB: %1").arg(reason);
         return nullptr;
     }
+    const QString host = QString::fromStdString(address.host);
+    front->address_ = QStringLiteral("%1:%2")
+                          .arg(host.isEmpty() ? QStringLiteral("*") : host.contains(u':') ? u'[' + host + u']' : host)
+                          .arg(address.port);
     return front;
 }
 

@@ -38,6 +38,8 @@ public:
                                           const std::string& value, QString& problem, QString& words);
 
     quint16 port() const { return endpoint_.port(); }
+    // Where it listens, as host:port ("*:port" on every address).
+    const QString& address() const { return address_; }
 
 private:
     WebFront(const PagePublisher& publisher, std::function<Reading()> read);
@@ -47,6 +49,7 @@ private:
     const PagePublisher& publisher_;
     std::function<Reading()> read_;
     web::Endpoint endpoint_;
+    QString address_;
     std::uint64_t writes_ = 0;
     std::uint64_t pageFailures_ = 0;
     std::uint64_t csvFailures_ = 0;

@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include "text/line_list.h"
+#include "text/messages.h"
 
 #include <algorithm>
 #include <charconv>
@@ -234,7 +235,7 @@ WebAddress parseWebAddress(std::string_view value)
     if (value.starts_with('[')) {
         const auto close = value.find(']');
         if (close == std::string_view::npos || value.substr(close + 1, 1) != ":")
-            return bad("expected [address]:port");
+            return bad(std::string(text::messages::kWebBracketsNeedPort));
         host = value.substr(1, close - 1);
         port = value.substr(close + 2);
     } else if (const auto colon = value.rfind(':'); colon != std::string_view::npos) {
@@ -242,16 +243,16 @@ WebAddress parseWebAddress(std::string_view value)
         port = value.substr(colon + 1);
         // An IPv6 address without brackets cannot be told from its port.
         if (host.find(':') != std::string_view::npos)
-            return bad("an IPv6 address goes in brackets: [address]:port");
+            return bad(std::string(text::messages::kWebNeedsBrackets));
     }
     if (value.empty() || value == "0")
         return {};
     const bool digitsOnly = !port.empty() && std::all_of(port.begin(), port.end(), isAsciiDigit);
     const auto number = digitsOnly ? parseDecimal(port) : std::nullopt;
     if (!number || *number < 1 || *number > 0xFFFF)
-        return bad("the port must be a number from 1 to 65535");
+        return bad(std::string(text::messages::kWebPortOutOfRange));
     if (host.empty() && port.data() != value.data())
-        return bad("the address before the port is empty");
+        return bad(std::string(text::messages::kWebHostEmpty));
     return {WebAddress::Kind::listen, std::string(host), *number, {}};
 }
 

@@ -46,7 +46,7 @@ struct WebAddress {
     Kind kind = Kind::off;
     std::string host; // empty: every address
     int port = 0;
-    std::string problem; // for bad: what is wrong, in English
+    std::string problem; // for bad: what is wrong, in UTF-8
 
     bool operator==(const WebAddress&) const = default;
 };

@@ -39,4 +39,26 @@ inline constexpr std::string_view kNoPermission = "アクセス権がありま�
 inline constexpr std::string_view kNoSuchFolder = "フォルダがありません";
 inline constexpr std::string_view kNoBrowser = "ブラウザを起動できません";
 
+// The service's own lines, each followed by the system's reason where there is one.
+inline constexpr std::string_view kServiceRunning = "監視中: UDP ポート %1、Web %2";
+inline constexpr std::string_view kWebOff = "なし";
+inline constexpr std::string_view kWebSettingBad = "WEB=%1 は使えません";
+inline constexpr std::string_view kWebPortCannotOpen = "WEB=%1: ポート %2 は開けません";
+inline constexpr std::string_view kSettingsFileMissing = "設定ファイル %1 がありません。既定の設定で動きます";
+inline constexpr std::string_view kSettingsFileIsFolder = "設定ファイル %1 はフォルダーです。既定の設定で動きます";
+inline constexpr std::string_view kSettingsFileNotRegular =
+    "設定ファイル %1 は通常のファイルではありません。既定の設定で動きます";
+inline constexpr std::string_view kWebNeedsBrackets = "IPv6 アドレスは [アドレス]:ポート と括弧に入れます";
+inline constexpr std::string_view kWebBracketsNeedPort = "[アドレス]:ポート の形で書きます";
+inline constexpr std::string_view kWebPortOutOfRange = "ポートは 1 から 65535 までの数です";
+inline constexpr std::string_view kWebHostEmpty = "ポートの前のアドレスが空です";
+inline constexpr std::string_view kReloading = "設定を読み直します";
+inline constexpr std::string_view kReloadKeepsSettings = "設定ファイル %1 が読めません。今の設定のまま続けます";
+
+// Device events in the journal.
+inline constexpr std::string_view kJournalNewDevice = "新しい機器: %1 (%2)";
+inline constexpr std::string_view kJournalDeviceMoved = "%1 の IP アドレスが %2 から %3 に変わりました";
+inline constexpr std::string_view kJournalMoreNewDevices = "ほかに新しい機器が %1 台見つかりました";
+inline constexpr std::string_view kJournalMoreMoves = "ほかに %1 台の機器の IP アドレスが変わりました";
+
 } // namespace zqn::text::messages

@@ -1,8 +1,13 @@
 #include "app/monitor_controller.h"
 
 #include "app/monitor_wiring.h"
+#include "app/platform.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -618,6 +623,88 @@ TEST_F(Notices, OneWindowGathersNewAndMovedDevicesIntoOneNotice)
         ASSERT_TRUE(c->shutDown());
         QFile::remove(dir.filePath("zqnlist.csv"));
     }
+}
+
+// Journal entries as the platform would send them, each as its fields without the program's name.
+class Journal : public Controller {
+protected:
+    std::unique_ptr<MonitorController> makeLogging(int windowMs = 30)
+    {
+        writeIni();
+        writeFile("oui.csv", "Registry,Assignment,Organization Name,Organization Address\nMA-L,02C3D7,Test Maker,x\n");
+        auto c = makeController([this](MonitorController::Options& options) { options.makerFolder = dir.path(); });
+        journal = std::make_unique<DeviceJournal>(
+            [this](const JournalEntry& entry) {
+                QStringList fields;
+                for (const QByteArray& field : entry)
+                    if (!field.startsWith("SYSLOG_IDENTIFIER="))
+                        fields << QString::fromUtf8(field);
+                entries << fields.join(u'|');
+            },
+            windowMs);
+        connectJournal(*c, *journal);
+        return c;
+    }
+    QStringList entries;
+    std::unique_ptr<DeviceJournal> journal; // tells the rest when it goes
+};
+
+TEST_F(Journal, NewAndMovedDevicesCarryTheirFields)
+{
+    const QString named = QLatin1String(macOf(0xE2));
+    // A name typed into the CSV file, in code page 932: 会議室.
+    writeFile("zqnlist.csv", macOf(0xE2) + ",10.0.0.2,2024/05/01,09:00:00,\x89\xEF\x8B\x63\x8E\xBA\r\n");
+    auto c = makeLogging();
+    c->handleDatagram(announcement(0xE1), "10.0.0.1");
+    c->handleDatagram(announcement(0xE2), "10.0.0.7");
+    const QString added = QLatin1String(macOf(0xE1));
+    EXPECT_EQ(entries.join(u'\n').toStdString(),
+              QStringList({QStringLiteral("MESSAGE_ID=0c0e2e70ad5c4d0faae64e08f43d8d25|PRIORITY=5|MESSAGE=新しい機器: %1 "
+                                          "(10.0.0.1) noname [Test Maker]|ZQN_MAC=%1|ZQN_IP=10.0.0.1|ZQN_NAME=noname|"
+                                          "ZQN_MAKER=Test Maker")
+                               .arg(added),
+                           QStringLiteral("MESSAGE_ID=e1ee35e50ccd4c0fa6cb807e6d2b214b|PRIORITY=5|MESSAGE=%1 の IP アドレスが "
+                                          "10.0.0.2 から 10.0.0.7 に変わりました 会議室|ZQN_MAC=%1|ZQN_IP=10.0.0.7|"
+                                          "ZQN_OLD_IP=10.0.0.2|ZQN_NAME=会議室")
+                               .arg(named)})
+                  .join(u'\n')
+                  .toStdString());
+}
+
+TEST_F(Journal, AFloodMakesAFewEntriesAndOneThatCountsTheRest)
+{
+    auto c = makeLogging();
+    for (quint32 tail = 1; tail <= 1000; ++tail)
+        c->handleDatagram(announcement(0x100000 + tail), "10.0.0.1");
+    EXPECT_EQ(entries.size(), DeviceJournal::kEntriesPerWindow);
+    ASSERT_EVENTUALLY(entries.size() == DeviceJournal::kEntriesPerWindow + 1);
+    EXPECT_EQ(entries.last(), QStringLiteral("MESSAGE_ID=0c0e2e70ad5c4d0faae64e08f43d8d25|PRIORITY=5|"
+                                             "MESSAGE=ほかに新しい機器が 995 台見つかりました|ZQN_COUNT=995"));
+    c->handleDatagram(announcement(0x200001), "10.0.0.1"); // a new window tells it again
+    EXPECT_EQ(entries.size(), DeviceJournal::kEntriesPerWindow + 2);
+    for (quint32 tail = 2; tail <= 7; ++tail)
+        c->handleDatagram(announcement(0x200000 + tail), "10.0.0.1");
+    journal.reset(); // the end cuts the window short: its count is still told
+    EXPECT_TRUE(entries.last().endsWith(QStringLiteral("|ZQN_COUNT=2"))) << entries.last().toStdString();
+}
+
+// Where a journal listens, what the platform sends is what journalctl reads back.
+TEST(JournalSend, ReadsBackWithJournalctl)
+{
+    if (!QFileInfo::exists(QStringLiteral("/run/systemd/journal/socket")))
+        GTEST_SKIP() << "no journal listens here";
+    const QString mac = QStringLiteral("02-00-%1").arg(QDateTime::currentMSecsSinceEpoch());
+    ASSERT_TRUE(sendToJournal({"MESSAGE=test", "PRIORITY=5", "ZQN_MAC=" + mac.toUtf8(), QByteArray("ZQN_NAME=会議室")}));
+    QJsonObject read;
+    ASSERT_TRUE(test::eventually([&] {
+        QProcess journalctl;
+        journalctl.start(QStringLiteral("journalctl"), {QStringLiteral("-o"), QStringLiteral("json"), QStringLiteral("ZQN_MAC=") + mac});
+        journalctl.waitForFinished(10000);
+        read = QJsonDocument::fromJson(journalctl.readAllStandardOutput().split('\n').value(0)).object();
+        return !read.isEmpty();
+    }, 10000)) << "journalctl may not read this journal";
+    EXPECT_EQ(read.value(QStringLiteral("ZQN_NAME")).toString(), QStringLiteral("会議室"));
+    EXPECT_EQ(read.value(QStringLiteral("PRIORITY")).toString(), QStringLiteral("5"));
 }
 
 // The cap warning goes out as a notice of its own at once, not gathered with new devices.

@@ -89,15 +89,15 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(WebCase{"missing_is_off", QString(), false, {}, {}},
                     WebCase{"zero_is_off", QStringLiteral("0"), false, {}, {}},
                     WebCase{"one_address", QStringLiteral("127.0.0.1:{free}"), true, {}, {}},
-                    WebCase{"bad_value", QStringLiteral("12x"), false, QStringLiteral("WEB=12x は使えません: the port"),
+                    WebCase{"bad_value", QStringLiteral("12x"), false, QStringLiteral("WEB=12x は使えません: ポートは 1 から 65535"),
                             QStringLiteral("WEB=12x は使えません")},
                     WebCase{"not_an_address", QStringLiteral("localhost:{free}"), false, QStringLiteral("not an IP address"),
-                            QStringLiteral("WEB=localhost:{free}: ポート {free} を開けません: localhost is not an IP address")},
-                    WebCase{"port_held", QStringLiteral("127.0.0.1:{held}"), false, QStringLiteral("ポート {held} を開けません"),
+                            QStringLiteral("WEB=localhost:{free}: ポート {free} は開けません: localhost is not an IP address")},
+                    WebCase{"port_held", QStringLiteral("127.0.0.1:{held}"), false, QStringLiteral("ポート {held} は開けません"),
                             QStringLiteral("WEB: ポートは使用中")},
                     // Every address: not IPv4 alone when IPv6 is there but its port is taken.
                     WebCase{"port_held_on_ipv6", QStringLiteral("{held6}"), false,
-                            QStringLiteral("ポート {held6} を開けません: Failed to bind to port {held6}: Address already in use"),
+                            QStringLiteral("ポート {held6} は開けません: Failed to bind to port {held6}: Address already in use"),
                             QStringLiteral("WEB: ポートは使用中")}),
     [](const testing::TestParamInfo<WebCase>& info) { return std::string(info.param.name); });
 

@@ -66,7 +66,7 @@ TEST_P(ServiceEnding, MonitorsWithoutAskingAndEndsOnTheSignalWithItsLastWrite)
     EXPECT_TRUE(file("zqnlist.htm").contains(macOf(0x52)));
     EXPECT_EQ(file("zqnlistd.Ini"), iniBefore) << "the service never writes its settings";
     const QString log = QString::fromUtf8(process.readAllStandardError());
-    EXPECT_TRUE(log.startsWith(QStringLiteral("停止中\n開始中\n開始\n"))) << log.toStdString();
+    EXPECT_TRUE(log.startsWith(QStringLiteral("監視中: UDP ポート %1、Web なし\n開始\n").arg(port))) << log.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, ServiceEnding, testing::Values(SIGTERM, SIGINT),
@@ -91,6 +91,59 @@ TEST_F(ServiceProcess, FullListWarningIsALineOnStderr)
     EXPECT_EQ(file("zqnlist.csv").count("\r\n"), 1);
     log += QString::fromUtf8(process.readAllStandardError());
     EXPECT_EQ(log.count(warning), 1) << log.toStdString();
+}
+
+// systemctl reload: the settings and the CSV file are read again; the process stays.
+TEST_F(ServiceProcess, ReloadsSettingsAndTypedNamesOnSighup)
+{
+    const auto writeSettings = [&](int interval) {
+        QFile ini(dir.filePath("zqnlistd.Ini"));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[SYSTEM]\r\nPORT=" + QByteArray::number(port) + "\r\nLTIME=" + QByteArray::number(interval)
+                  + "\r\n[DATA]\r\nCSV=zqnlist.csv\r\nHTML=zqnlist.htm\r\n");
+    };
+    const auto reload = [&] { ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), SIGHUP), 0); };
+    start({}, settingsArgument());
+    const qint64 pid = process.processId();
+    ASSERT_TRUE(eventually([&] { return exists("zqnlist.csv"); }));
+    send(announcement(0x71));
+    ASSERT_TRUE(eventually([&] { return file("zqnlist.csv").contains(macOf(0x71)); }));
+    // An interval long enough that no write comes between the typing and the reload.
+    writeSettings(3600);
+    reload();
+    // "開始" follows the first write after the reload, of the CSV file as of the page.
+    QString log;
+    ASSERT_TRUE(eventually([&] {
+        log += QString::fromUtf8(process.readAllStandardError());
+        return log.count(QStringLiteral("\n開始\n")) == 2;
+    })) << log.toStdString();
+    ASSERT_TRUE(file("zqnlist.htm").contains("CONTENT=3600"));
+
+    QByteArray csv = file("zqnlist.csv");
+    csv.replace("noname", "\x89\xEF\x8B\x63\x8E\xBA"); // 会議室, in code page 932
+    QFile typed(dir.filePath("zqnlist.csv"));
+    ASSERT_TRUE(typed.open(QIODevice::WriteOnly));
+    typed.write(csv);
+    typed.close();
+    writeSettings(7);
+    reload();
+    ASSERT_TRUE(eventually([&] { return file("zqnlist.htm").contains("CONTENT=7"); }));
+    EXPECT_TRUE(file("zqnlist.htm").contains("\x89\xEF\x8B\x63\x8E\xBA"));
+    EXPECT_EQ(process.state(), QProcess::Running);
+    EXPECT_EQ(process.processId(), pid);
+
+    // A settings file that cannot be read keeps the running settings.
+    ASSERT_TRUE(QFile::remove(dir.filePath("zqnlistd.Ini")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("zqnlistd.Ini")));
+    ASSERT_TRUE(QFile::remove(dir.filePath("zqnlist.htm"))); // Start writes it again
+    reload();
+    ASSERT_TRUE(eventually([&] {
+        log += QString::fromUtf8(process.readAllStandardError());
+        return log.contains(QStringLiteral("今の設定のまま続けます"));
+    })) << log.toStdString();
+    ASSERT_TRUE(eventually([&] { return file("zqnlist.htm").contains("CONTENT=7"); }));
+    terminate(SIGTERM);
+    EXPECT_TRUE(file("zqnlist.csv").contains("\x89\xEF\x8B\x63\x8E\xBA"));
 }
 
 TEST_F(ServiceProcess, EndsWithFailureWhenItCannotListen)
@@ -140,7 +193,7 @@ TEST_P(ServiceJournal, MarksErrorLinesOnlyOnTheJournalsStream)
     start(settings, settingsArgument());
     ASSERT_TRUE(process.waitForFinished(10000));
     EXPECT_EQ(process.exitCode(), 1);
-    EXPECT_EQ(said(), QStringLiteral("停止中\n%1zqnlistd: ポート %2 は開けません\n").arg(GetParam().errorPrefix).arg(port));
+    EXPECT_EQ(said(), QStringLiteral("%1zqnlistd: ポート %2 は開けません\n").arg(GetParam().errorPrefix).arg(port));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ServiceJournal,
@@ -172,17 +225,16 @@ TEST_P(ServiceSettingsFile, ThatIsNotThereIsReportedAndTheDefaultsServe)
     start(settings, {QStringLiteral("--settings"), path});
     // The default port, 5000, may be taken on this machine: either way it is the one used.
     ASSERT_TRUE(eventually([&] {
-        return said().contains(QStringLiteral("\n開始中\n")) || said().contains(QStringLiteral("ポート 5000 "));
+        return said().contains(QStringLiteral("ポート 5000"));
     })) << said().toStdString();
-    const QString expected =
-        QStringLiteral("<3>zqnlistd: the settings file %1 %2; running on the defaults\n").arg(path, GetParam().said);
+    const QString expected = QStringLiteral("<3>zqnlistd: 設定ファイル %1 %2。既定の設定で動きます\n").arg(path, GetParam().said);
     EXPECT_TRUE(said().startsWith(expected)) << said().toStdString();
     EXPECT_EQ(said().count(path), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ServiceSettingsFile,
-                         testing::Values(SettingsFileCase{"Missing", "zqnlistd.Ini.typo", "does not exist"},
-                                         SettingsFileCase{"Folder", "zqnlist.d", "is a folder"}),
+                         testing::Values(SettingsFileCase{"Missing", "zqnlistd.Ini.typo", "がありません"},
+                                         SettingsFileCase{"Folder", "zqnlist.d", "はフォルダーです"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 #ifdef ZQN_HAVE_LIBSYSTEMD

@@ -124,10 +124,27 @@ within 10 served_page || fail "the page served on port 5080 is not the page file
 # service with a settings file that is not there, finds the default port taken.
 in_container systemd-run --quiet --wait --unit=zqnlistd-second --property=WorkingDirectory=/tmp \
   /usr/bin/zqnlistd --settings /etc/zqnlist/typo.Ini && fail "a second copy could listen on the service's port"
-expected="zqnlistd: the settings file /etc/zqnlist/typo.Ini does not exist; running on the defaults
+expected="zqnlistd: 設定ファイル /etc/zqnlist/typo.Ini がありません。既定の設定で動きます
 zqnlistd: ポート 5000 は開けません"
 err_lines() { [ "$(in_container journalctl -u zqnlistd-second -p err -o cat)" = "$expected" ]; }
 within 10 err_lines || fail "the journal's err lines were: $(in_container journalctl -u zqnlistd-second -p err -o cat)"
+
+# A new device is one journal entry with its fields; the host's python3 sends its announcement.
+in_container python3 -c 'import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(bytes(9) + b"\x01\x00\x0c" + bytes(2) + bytes.fromhex("02c3d7000077"), ("127.0.0.1", 5000))' ||
+  fail "could not send an announcement in the container"
+new_device() {
+  in_container journalctl -u zqnlistd -o json MESSAGE_ID=0c0e2e70ad5c4d0faae64e08f43d8d25 |
+    python3 -c 'import json, sys; e = json.loads(sys.stdin.readline()); sys.exit(not (e["ZQN_MAC"] == "02:C3:D7:00:00:77" and e["ZQN_IP"] == "127.0.0.1" and e["PRIORITY"] == "5"))'
+}
+within 10 new_device || fail "no journal entry for the new device: $(in_container journalctl -u zqnlistd -o json MESSAGE_ID=0c0e2e70ad5c4d0faae64e08f43d8d25)"
+
+# systemctl reload: the same process reads its settings again and runs on.
+pid_before=$(property MainPID)
+in_container systemctl reload zqnlistd || fail "systemctl reload zqnlistd"
+reloaded() { in_container journalctl -u zqnlistd -o cat | grep -qF 設定を読み直します; }
+within 10 reloaded || fail "the reload was not logged"
+within 10 eval '[ "$(property StatusText)" = 開始 ]' || fail "after the reload the status is '$(property StatusText)'"
+[ "$(property MainPID)" = "$pid_before" ] || fail "the reload started a new process"
 
 # A stuck event loop stops the watchdog pings: systemd kills the program and starts it again.
 stuck=$(property MainPID)
