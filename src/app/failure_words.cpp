@@ -40,4 +40,13 @@ QString fileFailureWords(const QString& path)
     return {};
 }
 
+PortFailure portFailure(const discovery::UdpListener& listener, int port, bool inRange)
+{
+    if (!inRange)
+        return {messageText(text::messages::kPortNotAllowed),
+                messageText(text::messages::kPortFailedBecause).arg(port).arg(QStringLiteral("0-65535"))};
+    return {portFailureWords(listener.bindError()),
+            messageText(text::messages::kPortFailedBecause).arg(port).arg(listener.errorString())};
+}
+
 } // namespace zqn::app

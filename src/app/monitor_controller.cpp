@@ -11,7 +11,6 @@
 #include "app/settings_location.h"
 #include "app/message_text.h"
 #include "app/system_clock.h"
-#include "discovery/announcement.h"
 #include "report/list_page.h"
 #include "storage/cp932_codec.h"
 #include "storage/file_store.h"
@@ -45,13 +44,14 @@ void MonitorController::startUp()
 {
     setStatus(messages::kStopped, Severity::info);
 
-    if (const auto bytes = storage::readExistingFile(options_.settingsPath); !bytes) {
+    if (const auto read = readSettingsFile(options_.settingsPath); !read) {
         // Writing the defaults over it at exit would lose every value the user had.
         settingsUnreadable_ = true;
-        emit errorRaised(bytes.error() + QLatin1Char('\n') + messageText(messages::kSettingsNotSavedAtExit));
+        status_.setSettingsNotSaved();
+        emit errorRaised(read.error() + QLatin1Char('\n') + messageText(messages::kSettingsNotSavedAtExit));
         setStatus(messages::kStopped, Severity::info); // its tooltip now says so too
-    } else if (*bytes) {
-        settings_ = settings::parseSettings(**bytes);
+    } else if (*read) {
+        settings_ = **read;
     }
     devices_.setCapacity(static_cast<std::size_t>(settings_.maxDevices));
 
@@ -101,13 +101,11 @@ void MonitorController::start()
     const int port = settings_.udpPort;
     const bool portInRange = port >= 0 && port <= 0xFFFF;
     if (!portInRange || !listener_.setLocalPort(static_cast<quint16>(port))) {
-        const QString words = portInRange ? portFailureWords(listener_.bindError())
-                                          : messageText(messages::kPortNotAllowed);
-        const QString systemWords = portInRange ? listener_.errorString() : QStringLiteral("0-65535");
+        const PortFailure failure = portFailure(listener_, port, portInRange);
         // Listening nowhere while showing "started" would hide the failure; stay stopped.
         publisher_.stop();
         listener_.bindStopped();
-        setStatus(messages::kStopped, Severity::info, words, messageText(messages::kPortFailedBecause).arg(port).arg(systemWords));
+        setStatus(messages::kStopped, Severity::info, failure.words, failure.detail);
         emit errorRaised(messageText(messages::kPortCannotOpen).arg(port));
         return;
     }
@@ -138,13 +136,11 @@ void MonitorController::reload()
     if (exiting_ || state_ == State::SettingsOpen)
         return;
     // A file gone since the start is no reason to fall back to the defaults either.
-    std::optional<settings::Settings> reread;
-    const auto bytes = storage::readExistingFile(options_.settingsPath);
-    if (bytes && *bytes)
-        reread = settings::parseSettings(**bytes);
-    else
+    const auto read = readSettingsFile(options_.settingsPath);
+    const std::optional<settings::Settings> reread = read ? *read : std::nullopt;
+    if (!reread)
         emit errorRaised(messageText(messages::kReloadKeepsSettings).arg(QDir::toNativeSeparators(options_.settingsPath))
-                         + (bytes ? QString() : QLatin1Char('\n') + bytes.error()));
+                         + (read ? QString() : QLatin1Char('\n') + read.error()));
     const bool wasRunning = state_ == State::Running;
     // No last write: it would put back the names typed into the CSV file since the last one.
     if (wasRunning)
@@ -167,12 +163,6 @@ bool MonitorController::writeLastPage()
     return !outcome.pageFailed && !outcome.csvFailed;
 }
 
-void MonitorController::openSettings()
-{
-    if (canOpenSettings())
-        setState(State::SettingsOpen);
-}
-
 void MonitorController::applySettings(const settings::Settings& edited)
 {
     if (state_ == State::Running || exiting_)
@@ -185,19 +175,6 @@ void MonitorController::applySettings(const settings::Settings& edited)
     settings_ = applied;
     publisher_.rebuildBlocks();
     setState(State::Stopped);
-}
-
-void MonitorController::cancelSettings()
-{
-    if (state_ != State::SettingsOpen)
-        return;
-    setState(State::Stopped);
-}
-
-PanelFields MonitorController::panelFields() const
-{
-    // Until the panel was used its number fields can only repeat the record.
-    return panelFields_.value_or(panelFieldsFor(settings_));
 }
 
 void MonitorController::setNotifyNewDevices(bool on)
@@ -223,32 +200,20 @@ bool MonitorController::shutDown()
 
 bool MonitorController::writeSettingsFile()
 {
-    if (const auto written = saveSettingsFile(options_.settingsPath, withPanelFields(settings_, panelFields())); !written) {
+    const auto written = saveSettingsFile(options_.settingsPath, withPanelFields(settings_, panelFields()));
+    if (!written)
         emit errorRaised(messageText(messages::kSettingsFileNotWritable)
                              .arg(QDir::toNativeSeparators(options_.settingsPath), written.error()));
-        return false;
-    }
-    return true;
+    return written.ok();
 }
 
 void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView fromIp)
 {
-    const auto mac = discovery::macTextIn(std::string_view(datagram.data(), static_cast<std::size_t>(datagram.size())));
-    if (!mac) {
-        ++datagrams_.filtered;
+    const auto recorded = recorder_.record(datagram, fromIp, now());
+    if (!recorded)
         return;
-    }
-    const text::LocalDateTime t = now();
-    if (t != sightingTime_) {
-        sightingTime_ = t;
-        sighting_.date = text::dateText(t);
-        sighting_.time = text::timeText(t);
-    }
-    sighting_.mac.assign(mac->view()); // into the capacity of the last one
-    sighting_.ip.assign(fromIp.data(), static_cast<std::size_t>(fromIp.size()));
-    const auto result = devices_.record(sighting_);
+    const auto& result = *recorded;
     if (result.refused) {
-        ++datagrams_.refused;
         if (const QString warning = fullList_.refused(devices_.capacity()); !warning.isEmpty()) {
             emit capWarningRaised(warning);
             if (settings_.notifyNewDevices) // already rare: told at once
@@ -256,10 +221,7 @@ void MonitorController::handleDatagram(QByteArrayView datagram, QByteArrayView f
         }
         return;
     }
-    ++datagrams_.recorded;
     const int row = static_cast<int>(result.index);
-    datagrams_.added += result.appended ? 1 : 0;
-    datagrams_.moved += result.ipChanged ? 1 : 0;
     if (result.appended) {
         emit deviceAppended(row);
     } else {
@@ -324,25 +286,14 @@ void MonitorController::setState(State state)
 
 void MonitorController::setStandingProblem(const QString& words, const QString& detail)
 {
-    webProblem_ = detail;
-    status_.setStandingProblem(words);
+    status_.setStandingProblem(words, detail);
     emit statusTextChanged(status_.text());
-}
-
-QString MonitorController::statusDetail() const
-{
-    QStringList lines{statusDetail_, webProblem_};
-    if (settingsUnreadable_)
-        lines << messageText(messages::kSettingsNotSavedAtExit);
-    lines.removeAll(QString());
-    return lines.join(QLatin1Char('\n'));
 }
 
 void MonitorController::setStatus(std::string_view cp932Text, Severity severity, const QString& warning,
                                   const QString& detail)
 {
-    status_.set(cp932Text, severity, warning);
-    statusDetail_ = detail;
+    status_.set(cp932Text, severity, warning, detail);
     emit statusTextChanged(status_.text());
 }
 

@@ -15,6 +15,7 @@
 #include "app/maker_registry.h"
 #include "app/page_publisher.h"
 #include "app/panel_fields.h"
+#include "app/sighting_recorder.h"
 #include "app/status_line.h"
 #include "discovery/device_list.h"
 #include "discovery/udp_listener.h"
@@ -67,15 +68,24 @@ public:
     // the CSV file), but for Stop's last write: what was heard since the one before is not kept.
     // A file that cannot be read keeps the running settings, after errorRaised.
     void reload();
-    void openSettings();
+    void openSettings()
+    {
+        if (canOpenSettings())
+            setState(State::SettingsOpen);
+    }
     // Takes the panel's fields into the record and rebuilds the page blocks.
     void applySettings(const settings::Settings& edited);
     // Leaves the record alone; the typed numbers are still what exit writes.
-    void cancelSettings();
+    void cancelSettings()
+    {
+        if (state_ == State::SettingsOpen)
+            setState(State::Stopped);
+    }
     // The settings panel's number fields, told as they change. Exit writes these, not the
     // record's.
     void setPanelFields(const PanelFields& typed) { panelFields_ = typed; }
-    PanelFields panelFields() const;
+    // Until the panel was used its number fields can only repeat the record.
+    PanelFields panelFields() const { return panelFields_.value_or(panelFieldsFor(settings_)); }
 
     // Exit: records what is waiting and writes the page once more when running, then writes the
     // settings file, unless it was there at start-up and could not be read. Emits finished either
@@ -94,7 +104,7 @@ public:
     Severity statusSeverity() const { return status_.severity(); }
     // What stands behind the status in the system's own words, and that the settings will not be
     // saved when they could not be read; for its tooltip.
-    QString statusDetail() const;
+    QString statusDetail() const { return status_.detail(); }
     // A problem beside the monitor (a web endpoint that cannot listen) that the status keeps
     // showing after whatever it says, in short words; detail is for the tooltip.
     void setStandingProblem(const QString& words, const QString& detail);
@@ -137,14 +147,8 @@ public:
     void handleDatagram(QByteArrayView datagram, QByteArrayView fromIp);
 
     // What became of the datagrams handed in, for the metrics.
-    struct DatagramCounts {
-        std::uint64_t recorded = 0;
-        std::uint64_t filtered = 0; // not an announcement
-        std::uint64_t refused = 0;  // a new device, and the list is full
-        std::uint64_t added = 0;    // of the recorded: a new device
-        std::uint64_t moved = 0;    // of the recorded: a device heard from another address
-    };
-    const DatagramCounts& datagramCounts() const { return datagrams_; }
+    using DatagramCounts = SightingRecorder::Counts;
+    const DatagramCounts& datagramCounts() const { return recorder_.counts(); }
 
 signals:
     void stateChanged(zqn::app::MonitorController::State state);
@@ -183,17 +187,13 @@ private:
     PagePublisher publisher_;
     QTimer deferredStartTimer_;
     MakerRegistry makers_;
-    discovery::Sighting sighting_; // reused: its date and time texts change once a second
-    text::LocalDateTime sightingTime_;
+    SightingRecorder recorder_{devices_};
     State state_ = State::Stopped;
     bool deferredStartDone_ = false;
     bool exiting_ = false;
     bool settingsUnreadable_ = false; // kept as it is at exit
     FullListWarning fullList_;
     StatusLine status_;
-    DatagramCounts datagrams_;
-    QString webProblem_;
-    QString statusDetail_;
 };
 
 } // namespace zqn::app

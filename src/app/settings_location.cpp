@@ -32,4 +32,14 @@ storage::Status saveSettingsFile(const QString& path, const settings::Settings& 
     return storage::replaceFile(path, settings::writeSettings(existing, settings));
 }
 
+storage::Result<std::optional<settings::Settings>> readSettingsFile(const QString& path)
+{
+    auto bytes = storage::readExistingFile(path);
+    if (!bytes)
+        return storage::Failure{bytes.error()};
+    if (!*bytes)
+        return std::optional<settings::Settings>();
+    return std::optional<settings::Settings>(settings::parseSettings(**bytes));
+}
+
 } // namespace zqn::app

@@ -1,11 +1,16 @@
 #include "app/status_line.h"
 
+#include <QStringList>
+
+#include "app/message_text.h"
 #include "storage/cp932_codec.h"
+#include "text/messages.h"
 
 namespace zqn::app {
 
-void StatusLine::set(std::string_view cp932Text, Severity severity, const QString& warning)
+void StatusLine::set(std::string_view cp932Text, Severity severity, const QString& warning, const QString& detail)
 {
+    detail_ = detail;
     if (!cp932Text.empty())
         runStatus_ = storage::fromCp932(cp932Text);
     severity_ = severity;
@@ -17,10 +22,20 @@ void StatusLine::set(std::string_view cp932Text, Severity severity, const QStrin
     }
 }
 
-void StatusLine::setStandingProblem(const QString& problem)
+void StatusLine::setStandingProblem(const QString& problem, const QString& detail)
 {
     standingProblem_ = problem;
-    set({}, severity_, warning_);
+    standingDetail_ = detail;
+    set({}, severity_, warning_, detail_);
+}
+
+QString StatusLine::detail() const
+{
+    QStringList lines{detail_, standingDetail_};
+    if (settingsNotSaved_)
+        lines << messageText(text::messages::kSettingsNotSavedAtExit);
+    lines.removeAll(QString());
+    return lines.join(QLatin1Char('\n'));
 }
 
 } // namespace zqn::app
