@@ -14,7 +14,8 @@ std::unique_ptr<WebFront> openWebFront(MonitorController& controller, QString& p
                                  datagrams.recorded,     datagrams.filtered, datagrams.refused,
                                  datagrams.added,        datagrams.moved};
     };
-    auto front = WebFront::open(controller.publisher(), read, controller.settings().web, problem);
+    const auto makerOf = [&controller](std::string_view mac) { return controller.makers().makerOf(mac); };
+    auto front = WebFront::open(controller.publisher(), read, makerOf, controller.settings().web, problem);
     if (!problem.isEmpty())
         controller.setStandingProblem(problem);
     return front;
