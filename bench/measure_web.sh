@@ -74,6 +74,7 @@ echo "load before: $(uptime)"
 startNginx() {
     rm -rf "$work/nginx" && mkdir -p "$work/nginx/tmp"
     cat >"$work/nginx/nginx.conf" <<EOF
+user $(id -un) $(id -gn);
 worker_processes 1;
 daemon off;
 pid $work/nginx/nginx.pid;
@@ -116,7 +117,9 @@ for n in $sizes; do
     size="$(stat -c %s "$page")"
     gzip -1 -k -f "$page"
     startNginx "$nginxPort" "$work/run"
-    # The first answer that wants gzip makes the compressed page, on the endpoint's thread.
+    # The first answer that wants gzip makes the compressed page, on the endpoint's thread; the
+    # answer before it waits until the first write's work is done.
+    curl -s -o /dev/null -I "http://127.0.0.1:$web/"
     first="$(curl -s -o /dev/null -H 'Accept-Encoding: gzip' -w '%{time_total}' "http://127.0.0.1:$web/")"
     next="$(curl -s -o /dev/null -H 'Accept-Encoding: gzip' -w '%{time_total}' "http://127.0.0.1:$web/")"
     view="$(curl -s -o /dev/null -H 'Accept-Encoding: gzip' -w '%{size_download}' "http://127.0.0.1:$web/")"
