@@ -44,7 +44,7 @@ class Endpoint(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.started = int(time.time())
-        csv = ("%s,10.0.0.9,2020/01/01,00:00:00,%s\r\njunk line\r\n" % (mac_text(NAMED), NAME)).encode("cp932")
+        csv = ("%s,10.0.0.9,2020/01/01,00:00:00,%s\r\n" % (mac_text(NAMED), NAME)).encode("cp932")
         # One write at start-up only: the files stay as served for the whole test.
         cls.service = serving(system=b"MAXDEV=3\r\n", csv=csv)
 
@@ -119,7 +119,10 @@ class Endpoint(unittest.TestCase):
                     self.assertEqual(got_headers.get(key), value, key)
 
     def test_devices_json(self):
-        status, _, body = self.service.request("GET", "/devices.json")
+        csv = ("%s,10.0.0.9,2020/01/01,00:00:00,%s\r\njunk line\r\n" % (mac_text(NAMED), NAME)).encode("cp932")
+        service = serving(csv=csv)
+        self.addCleanup(service.stop)
+        status, _, body = service.request("GET", "/devices.json")
         self.assertEqual(status, 200)
         named, junk = json.loads(body.decode("utf-8"))
         heard = named.pop("last_heard")
