@@ -63,6 +63,7 @@ WebFront::WebFront(const PagePublisher& publisher, std::function<Reading()> read
     , makerOf_(std::move(makerOf))
     , endpoint_([this] { return metrics(); })
 {
+    endpoint_.deriveJson([this](std::string_view csv) { return deviceListJson(csv, makerOf_); });
     connect(&publisher, &PagePublisher::published, this, &WebFront::onPublished);
 }
 
@@ -105,13 +106,9 @@ void WebFront::onPublished(const report::WriteOutcome& outcome)
 void WebFront::serveFile(web::Endpoint::File file, std::string_view cp932Path, bool failed, bool inPlace)
 {
     bool& servedCopy = servedCopy_[file == web::Endpoint::File::page ? 0 : 1];
-    const bool csv = file == web::Endpoint::File::csv;
     if (failed) {
-        if (inPlace && !servedCopy) {
+        if (inPlace && !servedCopy)
             endpoint_.withdraw(file);
-            if (csv)
-                endpoint_.withdraw(web::Endpoint::File::json);
-        }
         return;
     }
     const QString path = cp932Path.empty() ? QString() : storage::nativeName(cp932Path);
@@ -121,20 +118,6 @@ void WebFront::serveFile(web::Endpoint::File file, std::string_view cp932Path, b
         endpoint_.withdraw(file);
     else if (!endpoint_.serve(file, opened->descriptor, opened->size))
         closeServable(*opened);
-    if (csv)
-        serveJson(cp932Path);
-}
-
-// Made once per write of the list, from the file as written, and held by the endpoint alone.
-void WebFront::serveJson(std::string_view cp932Path)
-{
-    if (cp932Path.empty()) {
-        endpoint_.withdraw(web::Endpoint::File::json);
-        return;
-    }
-    const auto csv = storage::readFile(cp932Path);
-    if (!csv || !endpoint_.serve(web::Endpoint::File::json, deviceListJson(*csv, makerOf_)))
-        endpoint_.withdraw(web::Endpoint::File::json);
 }
 
 web::Metrics WebFront::metrics() const

@@ -45,7 +45,6 @@ private:
     WebFront(const PagePublisher& publisher, std::function<Reading()> read, MakerLookup makerOf);
     void onPublished(const report::WriteOutcome& outcome);
     void serveFile(web::Endpoint::File file, std::string_view cp932Path, bool failed, bool inPlace);
-    void serveJson(std::string_view cp932Path);
     web::Metrics metrics() const;
 
     const PagePublisher& publisher_;

@@ -475,6 +475,17 @@ int Endpoint::answer(MHD_Connection* connection, const char* url, const char* me
 
 int Endpoint::answerFile(MHD_Connection* connection, File file)
 {
+    if (file == File::json && !json_.response && csv_.response && jsonFromCsv_) {
+        std::string csv;
+        if (csv_.bytes)
+            csv = *csv_.bytes;
+        else if (!readPieces(csv_.descriptor, csv_.size, [&csv](std::string_view piece) {
+                     csv.append(piece);
+                     return true;
+                 }))
+            csv.clear();
+        serve(File::json, jsonFromCsv_(csv));
+    }
     Served& served = this->served(file);
     if (!served.response)
         return queueText(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "Not written yet\n");
@@ -590,6 +601,8 @@ bool Endpoint::publish(File file, Served version)
 
 void Endpoint::withdraw(File file)
 {
+    if (file == File::csv)
+        withdraw(File::json);
     Served& target = served(file);
     // Readers still being served keep the old version until they are done.
     if (target.response)

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "web/metrics.h"
@@ -59,6 +60,9 @@ public:
     bool serve(File file, std::string bytes);
     // Answers 503 until the next serve.
     void withdraw(File file);
+    // "/devices.json" is made from each version of the CSV file by convert, at the first request
+    // for it, and held until the next version.
+    void deriveJson(std::function<std::string(std::string_view csv)> convert) { jsonFromCsv_ = std::move(convert); }
 
 private:
     // One version of a file. Its compressed form is made at the first request that wants it.
@@ -102,6 +106,7 @@ private:
     Served page_;
     Served csv_;
     Served json_;
+    std::function<std::string(std::string_view csv)> jsonFromCsv_;
     QString lastLog_;
 };
 
