@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The service's web endpoint: requests a second for / with 8 clients, the CPU a datagram costs
-# while a client fetches the page every 100 ms against none, and idle memory with WEB and without.
+# The service's web endpoint: requests a second for / with 8 clients, beside Debian's nginx-light
+# on the same page file (sendfile on; gzip_static on a .gz made once), as identity and as gzip;
+# the bytes a view costs with gzip; the CPU a datagram costs while a client fetches the page every
+# 100 ms against none; and idle memory with WEB and without.
 #
 #   bench/measure_web.sh [build-folder]        (default: build-bench beside this folder)
 #
@@ -8,7 +10,9 @@
 # (wrk's duration, default 10), DEVICES (list size for the CPU figure, default 10000), UPDATES
 # (datagrams per CPU round, default 10000), RATE (their rate, default 1000/s), REPEATS (rounds of
 # each, default 3).
-# Target: CPU per datagram with the fetching client no worse than 1.2× without.
+# Targets: requests/s at least nginx's (1.0×), identity and gzip; bytes per view with gzip at most
+# 1/20 of the file at 10,000 devices; CPU per datagram with the fetching client no worse than 1.2×
+# without. nginx runs one worker, as zqnlistd serves from one thread; the rounds alternate.
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -27,11 +31,14 @@ for tool in zqnlistd zqn-announce; do
     [[ -x "$build/$tool" ]] || { echo "missing $build/$tool; build it first (see bench/README.md)" >&2; exit 2; }
 done
 command -v wrk >/dev/null || { echo "wrk is missing (scripts/deps --test)" >&2; exit 2; }
+nginx="${NGINX:-/usr/sbin/nginx}"
+[[ -x "$nginx" ]] || { echo "nginx is missing (nginx-light, scripts/deps --test)" >&2; exit 2; }
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/zqn-web.XXXXXX")"
-pid="" fetcher=""
+pid="" fetcher="" nginxPid=""
 cleanup() {
     [[ -n "$fetcher" ]] && kill "$fetcher" 2>/dev/null || true
+    [[ -n "$nginxPid" ]] && kill -TERM "$nginxPid" 2>/dev/null || true
     [[ -n "$pid" ]] && kill -KILL "$pid" 2>/dev/null || true
     rm -rf "$work"
 }
@@ -63,15 +70,79 @@ kib() { awk -v key="$1:" '$1 == key {print $2}' "/proc/$pid/status"; }
 
 echo "load before: $(uptime)"
 
-echo "== requests a second for / (wrk, 8 connections, 2 threads, ${secondsEach} s)"
-for n in $sizes; do
-    web="$(tcpPort)"
-    startService "$n" "127.0.0.1:$web" 600
-    size="$(stat -c %s "$work/run/zqnlist.htm")"
-    for ((r = 1; r <= repeats; ++r)); do
-        line="$(wrk -t2 -c8 -d"${secondsEach}s" "http://127.0.0.1:$web/" | awk '/Requests\/sec/ {print $2}')"
-        echo "$n devices ($size-byte page), round $r: $line requests/s"
+# nginx on loopback port $1, serving folder $2, with a configuration and temporary folders of its own.
+startNginx() {
+    rm -rf "$work/nginx" && mkdir -p "$work/nginx/tmp"
+    cat >"$work/nginx/nginx.conf" <<EOF
+user $(id -un) $(id -gn);
+worker_processes 1;
+daemon off;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 256; }
+http {
+    access_log off;
+    sendfile on;
+    tcp_nopush on;
+    types { text/html htm; }
+    client_body_temp_path $work/nginx/tmp/body;
+    proxy_temp_path $work/nginx/tmp/proxy;
+    fastcgi_temp_path $work/nginx/tmp/fastcgi;
+    uwsgi_temp_path $work/nginx/tmp/uwsgi;
+    scgi_temp_path $work/nginx/tmp/scgi;
+    server {
+        listen 127.0.0.1:$1;
+        root $2;
+        index zqnlist.htm;
+        gzip_static on;
+    }
+}
+EOF
+    "$nginx" -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" &
+    nginxPid=$!
+    for ((i = 0; i < 100; ++i)); do
+        curl -s -o /dev/null "http://127.0.0.1:$1/" && return 0
+        sleep 0.1
     done
+    echo "nginx did not start:" >&2; cat "$work/nginx/error.log" >&2; exit 1
+}
+stopNginx() { endProcess "$nginxPid" || echo "nginx exited with $?" >&2; nginxPid=""; }
+rate() { wrk -t2 -c8 -d"${secondsEach}s" "$@" | awk '/Requests\/sec/ {print $2}'; }
+
+echo "== requests a second for / (wrk, 8 connections, 2 threads, ${secondsEach} s), zqnlistd against nginx"
+for n in $sizes; do
+    web="$(tcpPort)" nginxPort="$(tcpPort)"
+    startService "$n" "127.0.0.1:$web" 600
+    page="$work/run/zqnlist.htm"
+    size="$(stat -c %s "$page")"
+    gzip -1 -k -f "$page"
+    startNginx "$nginxPort" "$work/run"
+    # The first answer that wants gzip makes the compressed page, on the endpoint's thread; the
+    # answer before it waits until the first write's work is done.
+    curl -s -o /dev/null -I "http://127.0.0.1:$web/"
+    first="$(curl -s -o /dev/null -H 'Accept-Encoding: gzip' -w '%{time_total}' "http://127.0.0.1:$web/")"
+    next="$(curl -s -o /dev/null -H 'Accept-Encoding: gzip' -w '%{time_total}' "http://127.0.0.1:$web/")"
+    view="$(curl -s -o /dev/null -H 'Accept-Encoding: gzip' -w '%{size_download}' "http://127.0.0.1:$web/")"
+    nginxView="$(curl -s -o /dev/null -H 'Accept-Encoding: gzip' -w '%{size_download}' "http://127.0.0.1:$nginxPort/")"
+    awk -v n="$n" -v s="$size" -v v="$view" -v g="$nginxView" -v f="$first" -v x="$next" 'BEGIN {
+        printf "%s devices: %s-byte page; a gzip view %s bytes (1/%.0f of the file; nginx %s)", n, s, v, s / v, g
+        if (n == 10000) printf " (target <= 1/20: %s)", (v * 20 <= s) ? "holds" : "MISSES"
+        printf "\nfirst gzip answer, compressing: %.0f ms; the next: %.0f ms\n", f * 1000, x * 1000 }'
+    for encoding in identity gzip; do
+        header=()
+        [[ "$encoding" == gzip ]] && header=(-H "Accept-Encoding: gzip")
+        ours="" theirs=""
+        for ((r = 1; r <= repeats; ++r)); do
+            a="$(rate "${header[@]}" "http://127.0.0.1:$web/")"
+            b="$(rate "${header[@]}" "http://127.0.0.1:$nginxPort/")"
+            ours+="$a " theirs+="$b "
+            echo "$n devices, $encoding, round $r: zqnlistd $a, nginx $b requests/s"
+        done
+        awk -v a="$(median $ours)" -v b="$(median $theirs)" -v n="$n" -v e="$encoding" 'BEGIN {
+            printf "median, %s devices, %s: zqnlistd %s, nginx %s requests/s: %.2fx (target >= 1.0: %s)\n",
+                n, e, a, b, a / b, (a >= b) ? "holds" : "MISSES" }'
+    done
+    stopNginx
     stopService
 done
 

@@ -14,8 +14,9 @@ std::unique_ptr<WebFront> openWebFront(MonitorController& controller, QString& p
                                  datagrams.recorded,     datagrams.filtered, datagrams.refused,
                                  datagrams.added,        datagrams.moved};
     };
+    const auto makerOf = [&controller](std::string_view mac) { return controller.makers().makerOf(mac); };
     QString words;
-    auto front = WebFront::open(controller.publisher(), read, controller.settings().web, problem, words);
+    auto front = WebFront::open(controller.publisher(), read, makerOf, controller.settings().web, problem, words);
     if (!problem.isEmpty())
         controller.setStandingProblem(words, problem);
     return front;

@@ -82,14 +82,20 @@ report::WriteOutcome PagePublisher::publish(QString* failure)
     emit updateTimeChanged(updateTime_);
 
     QStringList failures;
-    const auto replace = [&failures](std::string_view cp932Path, const std::function<void(text::ByteSink&)>& produce) {
-        const storage::Status written = storage::replaceFileWith(storage::nativeName(cp932Path), produce);
+    bool pageInPlace = false;
+    bool csvInPlace = false;
+    const auto replace = [&](std::string_view cp932Path, const std::function<void(text::ByteSink&)>& produce) {
+        bool inPlace = false;
+        const storage::Status written = storage::replaceFileWith(storage::nativeName(cp932Path), produce, &inPlace);
+        (cp932Path == settings_.htmlPath ? pageInPlace : csvInPlace) = inPlace;
         if (!written)
             failures.append(written.error());
         return written.ok();
     };
-    const report::WriteOutcome outcome = report::writeListPage(
+    report::WriteOutcome outcome = report::writeListPage(
         blocks_, devices_, {stamp, settings_.httpPort, settings_.htmlPath, settings_.csvPath}, replace);
+    outcome.pageInPlace = pageInPlace;
+    outcome.csvInPlace = csvInPlace;
     const QString why = failures.join(QLatin1Char('\n'));
     if (failure)
         *failure = why;

@@ -68,6 +68,11 @@ struct ReadableFile {
     std::uint64_t size = 0;
 };
 std::optional<ReadableFile> openForServing(const QString& path);
+// A private copy of the file as it is now, for the web endpoint, which then owns the descriptor:
+// a later rewrite of the file in place does not reach it. In memory (memfd) where the system
+// offers that, else in a temporary file that has no name; store asks for the latter outright.
+enum class SnapshotStore { memory, unnamedFile };
+std::optional<ReadableFile> snapshotForServing(const QString& path, SnapshotStore store = SnapshotStore::memory);
 // For a file that could not be handed on after all.
 void closeServable(const ReadableFile& file);
 

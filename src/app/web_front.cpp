@@ -1,40 +1,77 @@
 #include "app/web_front.h"
 
 #include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include "app/failure_words.h"
 #include "app/message_text.h"
 #include "app/page_publisher.h"
 #include "app/platform.h"
+#include "discovery/device_line.h"
 #include "settings/settings.h"
+#include "storage/cp932_codec.h"
 #include "storage/file_store.h"
+#include "text/line_list.h"
 
 namespace zqn::app {
 
 namespace {
 
-// The file just written, or none (503) when it cannot be opened.
-void serveFile(web::Endpoint& endpoint, web::Endpoint::File file, std::string_view cp932Path)
+// When the device was last heard, with the offset of the local time then; empty when its line does
+// not say.
+QString lastHeard(const discovery::DeviceLine& line)
 {
-    const auto opened = cp932Path.empty() ? std::nullopt : openForServing(storage::nativeName(cp932Path));
-    if (!opened)
-        endpoint.withdraw(file);
-    else if (!endpoint.serve(file, opened->descriptor, opened->size))
-        closeServable(*opened);
+    const QDateTime heard(QDate::fromString(storage::fromCp932(line.date), QStringLiteral("yyyy/MM/dd")),
+                          QTime::fromString(storage::fromCp932(line.time), QStringLiteral("HH:mm:ss")));
+    if (!heard.isValid())
+        return {};
+    return heard.toOffsetFromUtc(heard.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+// The CSV file's lines as JSON: an object of fields for each device line, the text alone for any
+// other line.
+std::string deviceListJson(std::string_view csv, const WebFront::MakerLookup& makerOf)
+{
+    QJsonArray lines;
+    for (const std::string& text : text::splitLines(csv)) {
+        const auto line = discovery::DeviceLine::parse(text);
+        if (!line) {
+            lines.append(QJsonObject{{QStringLiteral("text"), storage::fromCp932(text)}});
+            continue;
+        }
+        QJsonObject device{
+            {QStringLiteral("mac"), storage::fromCp932(line->mac)},
+            {QStringLiteral("ip"), storage::fromCp932(line->ip)},
+            {QStringLiteral("date"), storage::fromCp932(line->date)},
+            {QStringLiteral("time"), storage::fromCp932(line->time)},
+            {QStringLiteral("name"), storage::fromCp932(line->name)},
+        };
+        if (const QString maker = makerOf ? makerOf(line->mac) : QString(); !maker.isEmpty())
+            device.insert(QStringLiteral("maker"), maker);
+        if (const QString heard = lastHeard(*line); !heard.isEmpty())
+            device.insert(QStringLiteral("last_heard"), heard);
+        lines.append(device);
+    }
+    return QJsonDocument(lines).toJson(QJsonDocument::Compact).toStdString();
 }
 
 } // namespace
 
-WebFront::WebFront(const PagePublisher& publisher, std::function<Reading()> read)
+WebFront::WebFront(const PagePublisher& publisher, std::function<Reading()> read, MakerLookup makerOf)
     : publisher_(publisher)
     , read_(std::move(read))
+    , makerOf_(std::move(makerOf))
     , endpoint_([this] { return metrics(); })
 {
+    endpoint_.deriveJson([this](std::string_view csv) { return deviceListJson(csv, makerOf_); });
     connect(&publisher, &PagePublisher::published, this, &WebFront::onPublished);
 }
 
 std::unique_ptr<WebFront> WebFront::open(const PagePublisher& publisher, std::function<Reading()> read,
-                                         const std::string& value, QString& problem, QString& words)
+                                         MakerLookup makerOf, const std::string& value, QString& problem,
+                                         QString& words)
 {
     const QString setting = QString::fromLatin1(value.data(), qsizetype(value.size()));
     const settings::WebAddress address = settings::parseWebAddress(value);
@@ -45,7 +82,7 @@ std::unique_ptr<WebFront> WebFront::open(const PagePublisher& publisher, std::fu
         problem = words + QStringLiteral(": ") + QString::fromStdString(address.problem);
         return nullptr;
     }
-    std::unique_ptr<WebFront> front(new WebFront(publisher, std::move(read)));
+    std::unique_ptr<WebFront> front(new WebFront(publisher, std::move(read), std::move(makerOf)));
     const QString failure = front->endpoint_.listen(QString::fromStdString(address.host),
                                                     static_cast<quint16>(address.port), ignoreBrokenPipes(), {});
     if (!failure.isEmpty()) {
@@ -67,14 +104,31 @@ void WebFront::onPublished(const report::WriteOutcome& outcome)
     ++writes_;
     pageFailures_ += outcome.pageFailed ? 1 : 0;
     csvFailures_ += outcome.csvFailed ? 1 : 0;
-    // A failed replace leaves the previous file whole on disk: it stays what is served.
-    if (!outcome.pageFailed) {
-        serveFile(endpoint_, web::Endpoint::File::page, publisher_.htmlPath());
-        if (!publisher_.htmlPath().empty())
-            lastPageWriteSeconds_ = QDateTime::currentSecsSinceEpoch();
+    serveFile(web::Endpoint::File::page, publisher_.htmlPath(), outcome.pageFailed, outcome.pageInPlace);
+    if (!outcome.pageFailed && !publisher_.htmlPath().empty())
+        lastPageWriteSeconds_ = QDateTime::currentSecsSinceEpoch();
+    serveFile(web::Endpoint::File::csv, publisher_.csvPath(), outcome.csvFailed, outcome.csvInPlace);
+}
+
+// The file just written, or none (503) when it cannot be opened. A failed replace leaves the
+// previous file whole, and it stays what is served, unless the failure was a rewrite of that very
+// file. A file rewritten in place is served from a private copy, so that the next such rewrite
+// cannot reach a reader in mid-transfer.
+void WebFront::serveFile(web::Endpoint::File file, std::string_view cp932Path, bool failed, bool inPlace)
+{
+    bool& servedCopy = servedCopy_[file == web::Endpoint::File::page ? 0 : 1];
+    if (failed) {
+        if (inPlace && !servedCopy)
+            endpoint_.withdraw(file);
+        return;
     }
-    if (!outcome.csvFailed)
-        serveFile(endpoint_, web::Endpoint::File::csv, publisher_.csvPath());
+    const QString path = cp932Path.empty() ? QString() : storage::nativeName(cp932Path);
+    const auto opened = path.isEmpty() ? std::nullopt : inPlace ? snapshotForServing(path) : openForServing(path);
+    servedCopy = opened && inPlace;
+    if (!opened)
+        endpoint_.withdraw(file);
+    else if (!endpoint_.serve(file, opened->descriptor, opened->size))
+        closeServable(*opened);
 }
 
 web::Metrics WebFront::metrics() const

@@ -23,6 +23,9 @@ void writeCsv(ByteSink& sink, const discovery::DeviceList& devices);
 struct WriteOutcome {
     bool pageFailed = false;
     bool csvFailed = false;
+    // The file itself was rewritten, not replaced by a new one: who held it open saw it change.
+    bool pageInPlace = false;
+    bool csvInPlace = false;
 };
 
 // "開始", or which saves failed followed by "ファイル保存ができません。" (code page 932 bytes).

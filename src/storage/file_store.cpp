@@ -129,8 +129,10 @@ Result<std::optional<std::string>> readExistingFile(std::string_view cp932Path)
     return readExistingFile(nativeName(cp932Path));
 }
 
-Status replaceFileWith(const QString& path, const std::function<void(text::ByteSink&)>& produce)
+Status replaceFileWith(const QString& path, const std::function<void(text::ByteSink&)>& produce, bool* inPlace)
 {
+    if (inPlace)
+        *inPlace = false;
     QSaveFile file(path);
     const auto fail = [&] {
         const QString reason = file.errorString();
@@ -143,8 +145,11 @@ Status replaceFileWith(const QString& path, const std::function<void(text::ByteS
         // A user may be allowed to write the file but not to add one beside it. QSaveFile's own
         // fallback would empty the file first; this one reserves the space before it writes.
         const QFileInfo target(path);
-        if (target.isFile() && target.isWritable())
+        if (target.isFile() && target.isWritable()) {
+            if (inPlace)
+                *inPlace = true;
             return rewriteInPlace(path, produce);
+        }
         return fail();
     }
 

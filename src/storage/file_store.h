@@ -38,8 +38,10 @@ Result<std::optional<std::string>> readExistingFile(std::string_view cp932Path);
 // it changes; any other failure there can leave it cut short. A failure says "path: reason".
 Status replaceFile(const QString& path, std::string_view bytes);
 Status replaceFile(std::string_view cp932Path, std::string_view bytes);
-// The same with the bytes written piece by piece by produce.
-Status replaceFileWith(const QString& path, const std::function<void(text::ByteSink&)>& produce);
+// The same with the bytes written piece by piece by produce. inPlace, when given, tells whether
+// the file itself was rewritten (whether or not that succeeded), so that who holds it open sees it.
+Status replaceFileWith(const QString& path, const std::function<void(text::ByteSink&)>& produce,
+                       bool* inPlace = nullptr);
 
 // Makes sure that the open file can take size bytes before any of it is rewritten; fails with
 // the reason when it cannot. Where the file system cannot reserve space it succeeds, and the

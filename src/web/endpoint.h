@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "web/metrics.h"
@@ -20,7 +21,8 @@ class QSocketNotifier;
 
 namespace zqn::web {
 
-// The read-only HTTP endpoint: "/" (the list page), "/devices.csv" and "/metrics", GET and HEAD.
+// The read-only HTTP endpoint: "/" (the list page), "/devices.csv", "/devices.json" and
+// "/metrics", GET and HEAD. The files go gzip-compressed to a client that accepts that.
 // It knows routes and limits, not the monitor: its owner hands it each file as written and a way
 // to read the metrics. Everything runs on the thread of the event loop that owns it; the HTTP
 // library is driven from that loop and never blocks it.
@@ -38,7 +40,7 @@ public:
         int responseSeconds = 60;
         std::size_t headerBytes = 8 * 1024; // the request line, query included, and the headers
     };
-    enum class File { page, csv };
+    enum class File { page, csv, json };
 
     explicit Endpoint(std::function<Metrics()> metrics, QObject* parent = nullptr);
     ~Endpoint() override;
@@ -56,13 +58,24 @@ public:
     // follows the bytes: a rewrite with the same content keeps it. False when the library could
     // not take it: the descriptor is still the caller's, and the file answers 503.
     bool serve(File file, int descriptor, std::uint64_t size);
+    // Serves bytes held in memory from now on.
+    bool serve(File file, std::string bytes);
     // Answers 503 until the next serve.
     void withdraw(File file);
+    // "/devices.json" is made from each version of the CSV file by convert, at the first request
+    // for it, and held until the next version.
+    void deriveJson(std::function<std::string(std::string_view csv)> convert) { jsonFromCsv_ = std::move(convert); }
 
 private:
+    // One version of a file. Its compressed form is made at the first request that wants it.
     struct Served {
         MHD_Response* response = nullptr;
         std::string etag;
+        std::uint64_t size = 0;
+        int descriptor = -1;                // owned by response; -1 for bytes in memory
+        const std::string* bytes = nullptr; // owned by response
+        MHD_Response* gzip = nullptr;
+        std::string gzipEtag;
     };
 
     // Since when (ms on clock_) a connection waits for a whole request, or is being answered.
@@ -76,8 +89,10 @@ private:
     void track(MHD_Connection* connection, bool answering);
     void dropStalledConnections();
     int answer(MHD_Connection* connection, const char* url, const char* method);
-    int answerFile(MHD_Connection* connection, const Served& served);
-    Served& served(File file) { return file == File::page ? page_ : csv_; }
+    int answerFile(MHD_Connection* connection, File file);
+    bool compress(File file);
+    bool publish(File file, Served served);
+    Served& served(File file) { return file == File::page ? page_ : file == File::csv ? csv_ : json_; }
 
     friend struct Callbacks; // the library's C callbacks
 
@@ -92,6 +107,8 @@ private:
     bool closedInRun_ = false;
     Served page_;
     Served csv_;
+    Served json_;
+    std::function<std::string(std::string_view csv)> jsonFromCsv_;
     QString lastLog_;
     int listenErrno_ = 0;
 };

@@ -423,6 +423,11 @@ class ServicePageOverHttp(unittest.TestCase):
             self.assertEqual(page["charset"], "Shift_JIS")
             self.assertEqual(page["heading"].strip(), HEADING)
             self.assertEqual([row[2] for row in page["rows"][2:-1]], ["02:C3:D7:00:00:21", "02:C3:D7:00:00:22"])
+            # The browser offers gzip as ever: what it showed came compressed, and whole.
+            encoded, decoded = driver.execute_script(
+                "const n = performance.getEntriesByType('navigation')[0]; return [n.encodedBodySize, n.decodedBodySize];")
+            self.assertEqual(decoded, len(service.read("zqnlist.htm")))
+            self.assertLess(encoded, decoded / 2)
         finally:
             if driver is not None:
                 try:

@@ -53,9 +53,12 @@ def end(process):
 
 class Service:
     """zqnlistd in a folder of its own; system and data are extra lines for the settings file;
-    descriptors, when given, bounds how many files the process may hold open."""
+    descriptors, when given, bounds how many files the process may hold open. closed_folder: the
+    list and the page lie in a folder "pages" that takes no new file (the service runs as nobody
+    where the test runs as root), so that every save rewrites them in place."""
 
-    def __init__(self, executable, system=b"", data=None, csv=None, save_interval=3600, descriptors=None):
+    def __init__(self, executable, system=b"", data=None, csv=None, save_interval=3600, descriptors=None,
+                 closed_folder=False):
         self.folder = tempfile.mkdtemp(prefix="zqn-web-")
         self.udp_port = free_port(socket.SOCK_DGRAM)
         self.web_port = free_port()
@@ -64,14 +67,30 @@ class Service:
             ini.write(b"[SYSTEM]\r\nPORT=%d\r\nLTIME=%d\r\nWEB=127.0.0.1:%d\r\n" % (self.udp_port, save_interval,
                                                                                   self.web_port))
             ini.write(system + b"[DATA]\r\n" + data)
+        files = "pages/" if closed_folder else ""
+        if closed_folder:
+            os.mkdir(self.path("pages"))
         if csv is not None:
-            with open(self.path("zqnlist.csv"), "wb") as f:
+            with open(self.path(files + "zqnlist.csv"), "wb") as f:
                 f.write(csv)
+        if closed_folder:
+            open(self.path("pages/zqnlist.htm"), "wb").close()
+            for name in ("zqnlist.csv", "zqnlist.htm"):
+                os.chmod(self.path("pages/" + name), 0o666)
+            os.chmod(self.path("pages"), 0o555)
+            os.chmod(self.folder, 0o755)
         self.log = open(self.path("service.log"), "wb")
+
+        def prepare():
+            if descriptors:
+                resource.setrlimit(resource.RLIMIT_NOFILE, (descriptors, descriptors))
+            if closed_folder and os.geteuid() == 0:
+                os.setgroups([])
+                os.setgid(65534)
+                os.setuid(65534)
         self.process = subprocess.Popen([executable, "--settings", self.path("zqnlistd.Ini")], cwd=self.folder,
                                         stdout=self.log, stderr=subprocess.STDOUT, start_new_session=True,
-                                        preexec_fn=descriptors and (lambda: resource.setrlimit(
-                                            resource.RLIMIT_NOFILE, (descriptors, descriptors))))
+                                        preexec_fn=prepare)
         self.udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         if not wait_for(self.listening, 30):
             output = self.output()

@@ -7,6 +7,10 @@ fails under CI=true.
 """
 
 import argparse
+import base64
+import gzip
+import hashlib
+import json
 import os
 import shutil
 import socket
@@ -21,6 +25,8 @@ NAMED = bytes.fromhex("02C3D7000009")
 NAME = "受付プリンタ"
 PAGE_TYPE = "text/html; charset=Shift_JIS"
 CSV_TYPE = "text/csv; charset=Shift_JIS"
+JSON_TYPE = "application/json; charset=utf-8"
+GZIP = {"Accept-Encoding": "gzip, deflate, br"}
 
 config = argparse.Namespace()
 
@@ -51,6 +57,9 @@ class Endpoint(unittest.TestCase):
         csv = self.service.read("zqnlist.csv")
         self.assertIn(NAME.encode("cp932"), page)
         etag = self.service.request("GET", "/")[1]["ETag"]
+        _, gzipped, page_gz = self.service.request("GET", "/", GZIP)
+        gzip_etag = gzipped["ETag"]
+        json_etag = self.service.request("GET", "/devices.json")[1]["ETag"]
         long_header = {"X-Filler": "a" * (8 * 1024)}
         # name, method, path, request headers, status, Content-Type, body (None: not checked), headers
         cases = [
@@ -68,6 +77,32 @@ class Endpoint(unittest.TestCase):
             ("post", "POST", "/", {}, 405, None, None, {"Allow": "GET, HEAD"}),
             ("delete_metrics", "DELETE", "/metrics", {}, 405, None, None, {"Allow": "GET, HEAD"}),
             ("header_over_8_kib", "GET", "/", long_header, 431, None, None, {}),
+            # Compressed where the client accepts it: each encoding has its own validator.
+            ("page_gzip", "GET", "/", GZIP, 200, PAGE_TYPE, page,
+             {"Content-Encoding": "gzip", "Vary": "Accept-Encoding", "Cache-Control": "no-cache"}),
+            ("page_identity_varies", "GET", "/", {}, 200, PAGE_TYPE, page,
+             {"Content-Encoding": None, "Vary": "Accept-Encoding"}),
+            ("page_gzip_head", "HEAD", "/", GZIP, 200, PAGE_TYPE, b"",
+             {"Content-Encoding": "gzip", "ETag": gzip_etag, "Content-Length": str(len(page_gz))}),
+            ("page_gzip_unchanged", "GET", "/", {**GZIP, "If-None-Match": gzip_etag}, 304, None, b"",
+             {"ETag": gzip_etag, "Vary": "Accept-Encoding"}),
+            ("page_gzip_tag_for_identity", "GET", "/", {"If-None-Match": gzip_etag}, 200, PAGE_TYPE, page, {}),
+            ("page_identity_tag_for_gzip", "GET", "/", {**GZIP, "If-None-Match": etag}, 200, PAGE_TYPE, page,
+             {"Content-Encoding": "gzip"}),
+            ("gzip_weighted_below_identity", "GET", "/", {"Accept-Encoding": "gzip;q=0.5, identity"}, 200,
+             PAGE_TYPE, page, {"Content-Encoding": None}),
+            ("gzip_with_a_bad_weight", "GET", "/", {"Accept-Encoding": "gzip;q=1.5"}, 200, PAGE_TYPE, page,
+             {"Content-Encoding": None}),
+            ("gzip_refused", "GET", "/", {"Accept-Encoding": "GZIP;Q=0"}, 200, PAGE_TYPE, page,
+             {"Content-Encoding": None}),
+            ("any_coding", "GET", "/", {"Accept-Encoding": "*"}, 200, PAGE_TYPE, page, {"Content-Encoding": "gzip"}),
+            ("identity_refused", "GET", "/", {"Accept-Encoding": "identity;q=0"}, 406, None, None, {}),
+            ("nothing_acceptable", "GET", "/", {"Accept-Encoding": "br, *;q=0"}, 406, None, None, {}),
+            ("small_list_as_it_is", "GET", "/devices.csv", GZIP, 200, CSV_TYPE, csv, {"Content-Encoding": None}),
+            ("small_list_identity_refused", "GET", "/devices.csv", {"Accept-Encoding": "gzip;q=0.1, identity;q=0"},
+             200, CSV_TYPE, csv, {"Content-Encoding": "gzip"}),
+            ("json", "GET", "/devices.json", {}, 200, JSON_TYPE, None, {"Cache-Control": "no-cache"}),
+            ("json_unchanged", "GET", "/devices.json", {"If-None-Match": json_etag}, 304, None, b"", {}),
         ]
         for name, method, path, headers, status, content_type, body, expected in cases:
             with self.subTest(name):
@@ -76,10 +111,25 @@ class Endpoint(unittest.TestCase):
                 self.assertEqual(got_status, status)
                 if content_type:
                     self.assertEqual(got_headers.get("Content-Type"), content_type)
+                if got_headers.get("Content-Encoding") == "gzip" and method == "GET":
+                    got_body = gzip.decompress(got_body)
                 if body is not None:
                     self.assertEqual(got_body, body)
                 for key, value in expected.items():
                     self.assertEqual(got_headers.get(key), value, key)
+
+    def test_devices_json(self):
+        csv = ("%s,10.0.0.9,2020/01/01,00:00:00,%s\r\njunk line\r\n" % (mac_text(NAMED), NAME)).encode("cp932")
+        service = serving(csv=csv)
+        self.addCleanup(service.stop)
+        status, _, body = service.request("GET", "/devices.json")
+        self.assertEqual(status, 200)
+        named, junk = json.loads(body.decode("utf-8"))
+        heard = named.pop("last_heard")
+        self.assertEqual(named, {"mac": mac_text(NAMED), "ip": "10.0.0.9", "date": "2020/01/01", "time": "00:00:00",
+                                 "name": NAME})
+        self.assertRegex(heard, r"^2020-01-01T00:00:00(Z|[+-]\d\d:\d\d)$")
+        self.assertEqual(junk, {"text": "junk line"})
 
     def test_metrics_count_what_was_sent(self):
         try:
@@ -147,14 +197,22 @@ class Endpoint(unittest.TestCase):
         check = subprocess.run(["promtool", "check", "metrics"], input=body, capture_output=True, timeout=30)
         self.assertEqual((check.returncode, check.stdout + check.stderr), (0, b""))
 
-    def test_no_page_path_answers_503(self):
-        service = Service(config.service, data=b"CSV=zqnlist.csv\r\nHTML=\r\n")
-        try:
-            wait_for(lambda: service.request("GET", "/devices.csv")[0] == 200, 30)
-            self.assertEqual(service.request("GET", "/")[0], 503)
-            self.assertEqual(service.request("GET", "/devices.csv")[2], service.read("zqnlist.csv"))
-        finally:
-            self.assertEqual(service.stop(), 0)
+    def test_file_never_written_answers_503(self):
+        # name, settings' [DATA], a path served, the paths never written
+        cases = [
+            ("no_page", b"CSV=zqnlist.csv\r\nHTML=\r\n", "/devices.csv", ["/"]),
+            ("no_list", b"CSV=\r\nHTML=zqnlist.htm\r\n", "/", ["/devices.csv", "/devices.json"]),
+        ]
+        for name, data, written, unwritten in cases:
+            with self.subTest(name):
+                service = Service(config.service, data=data)
+                try:
+                    wait_for(lambda: service.request("GET", written)[0] == 200, 30)
+                    for path in unwritten:
+                        self.assertEqual(service.request("GET", path)[0], 503, path)
+                        self.assertEqual(service.request("GET", path, GZIP)[0], 503, path)
+                finally:
+                    self.assertEqual(service.stop(), 0)
 
 
 def metric(service, name):
@@ -190,6 +248,39 @@ class Validators(unittest.TestCase):
                 # Three writes: the page's stamp moves on by at least one second.
                 self.assertTrue(wait_for(lambda: writes() >= written + 3, 30), "the writes stopped")
                 self.assertEqual(etag(path) != before, changes)
+
+
+class WholeVersions(unittest.TestCase):
+    def test_reader_gets_one_version_while_the_page_is_rewritten_in_place(self):
+        lines = "".join("02:C3:D7:%02X:%02X:%02X,192.168.%d.%d,2024/05/01,09:00:00,noname\r\n"
+                        % (i >> 16, (i >> 8) & 255, i & 255, (i >> 8) & 255, i & 255) for i in range(1, 30001))
+        service = Service(config.service, system=b"MAXDEV=40000\r\n", save_interval=1, csv=lines.encode(),
+                          data=b"CSV=pages/zqnlist.csv\r\nHTML=pages/zqnlist.htm\r\n", closed_folder=True)
+        self.addCleanup(service.stop)
+        self.assertTrue(wait_for(lambda: service.request("HEAD", "/")[0] == 200, 30), "the page was never served")
+        s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        # A small window: most of the page waits on the server's side.
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16 * 1024)
+        s.connect(("127.0.0.1", service.web_port))
+        self.addCleanup(s.close)
+        s.sendall(b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
+        reader = s.makefile("rb")
+        status = reader.readline()
+        headers = {}
+        for line in iter(reader.readline, b"\r\n"):
+            key, value = line.decode().split(":", 1)
+            headers[key.strip()] = value.strip()
+        self.assertIn(b" 200 ", status)
+        body = reader.read(4096)
+        # A new device lengthens the page: old and new bytes mixed would be neither version.
+        mac = bytes.fromhex("02C3D7FF0001")
+        service.send(announcement(mac))
+        self.assertTrue(wait_for(lambda: mac_text(mac).encode() in service.read("pages/zqnlist.htm"), 30),
+                        "the page was never rewritten")
+        self.assertEqual(os.stat(service.path("pages")).st_nlink, 2, "a file was added to the closed folder")
+        body += reader.read(int(headers["Content-Length"]) - len(body))
+        digest = base64.urlsafe_b64encode(hashlib.sha1(body).digest()).rstrip(b"=").decode()
+        self.assertEqual('"%s"' % digest, headers["ETag"], "the body is not the version its validator names")
 
 
 def connection(source, port):
@@ -310,7 +401,7 @@ def main():
     parser.add_argument("--version", required=True, help="the version it was built as")
     parser.parse_args(namespace=config)
     suite = unittest.TestSuite(unittest.defaultTestLoader.loadTestsFromTestCase(case)
-                               for case in (Endpoint, Validators, Limits))
+                               for case in (Endpoint, Validators, WholeVersions, Limits))
     result = unittest.TextTestRunner(verbosity=2).run(suite)
     return 0 if result.wasSuccessful() else 1
 
