@@ -248,19 +248,9 @@ void MainWindow::setSaveFileChooser(SaveFileChooser chooser)
     settingsPanel_->setSaveFileChooser(std::move(chooser));
 }
 
-void MainWindow::setPageOpener(PageOpener opener)
-{
-    openPageFile_ = std::move(opener);
-}
-
 void MainWindow::setUrlOpener(UrlOpener opener)
 {
     deviceView_->setUrlOpener(std::move(opener));
-}
-
-void MainWindow::setExitConfirmer(ExitConfirmer confirmer)
-{
-    confirmExit_ = std::move(confirmer);
 }
 
 void MainWindow::setNameAsker(NameAsker asker)

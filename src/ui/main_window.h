@@ -47,9 +47,9 @@ public:
     // the save-file dialog, the shell's open of the page and of a device, the exit question, the
     // rename dialog and the question whether a tray exists.
     void setSaveFileChooser(SaveFileChooser chooser);
-    void setPageOpener(PageOpener opener);
+    void setPageOpener(PageOpener opener) { openPageFile_ = std::move(opener); }
     void setUrlOpener(UrlOpener opener);
-    void setExitConfirmer(ExitConfirmer confirmer);
+    void setExitConfirmer(ExitConfirmer confirmer) { confirmExit_ = std::move(confirmer); }
     void setNameAsker(NameAsker asker);
     void setTrayAvailability(TrayAvailability availability);
 

@@ -1,8 +1,5 @@
 #include "web/endpoint.h"
 
-#include <cerrno>
-
-#include <QCryptographicHash>
 #include <QHostAddress>
 #include <QSocketNotifier>
 #include <QtEndian>
@@ -17,25 +14,18 @@
 #include <functional>
 #include <string_view>
 
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#endif
 
 #include <microhttpd.h>
-#include <zlib.h>
+
+#include "web/content.h"
 
 namespace zqn::web {
 
 namespace {
 
-constexpr std::string_view kPageType = "text/html; charset=Shift_JIS";
-constexpr std::string_view kCsvType = "text/csv; charset=Shift_JIS";
-constexpr std::string_view kJsonType = "application/json; charset=utf-8";
 constexpr std::string_view kMetricsType = "text/plain; version=0.0.4; charset=utf-8";
 constexpr std::string_view kPlainType = "text/plain; charset=utf-8";
 
@@ -44,19 +34,6 @@ constexpr std::uint64_t kSmallestCompressed = 1024;
 
 // Both sides of a socket, as shutdown() names them on every platform (SHUT_RDWR, SD_BOTH).
 constexpr int kBothDirections = 2;
-
-const char* contentType(Endpoint::File file)
-{
-    switch (file) {
-    case Endpoint::File::page:
-        return kPageType.data();
-    case Endpoint::File::csv:
-        return kCsvType.data();
-    case Endpoint::File::json:
-        break;
-    }
-    return kJsonType.data();
-}
 
 // A response made for one answer; the library keeps it until it is sent.
 MHD_Result queueText(MHD_Connection* connection, unsigned status, std::string_view text,
@@ -72,30 +49,6 @@ MHD_Result queueText(MHD_Connection* connection, unsigned status, std::string_vi
     const MHD_Result queued = MHD_queue_response(connection, status, response);
     MHD_destroy_response(response);
     return queued;
-}
-
-std::string_view trimmed(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-// If-None-Match holds "*" or a comma-separated list of entity tags, weak ones prefixed "W/".
-bool matchesAny(const char* ifNoneMatch, std::string_view etag)
-{
-    std::string_view rest = ifNoneMatch;
-    while (!rest.empty()) {
-        const auto comma = rest.find(',');
-        std::string_view tag = trimmed(rest.substr(0, comma));
-        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-        if (tag.starts_with("W/"))
-            tag.remove_prefix(2);
-        if (tag == "*" || tag == etag)
-            return true;
-    }
-    return false;
 }
 
 bool isReadOnly(const char* method)
@@ -114,154 +67,6 @@ bool hasIPv6()
     }
     return errno != EAFNOSUPPORT && errno != EPROTONOSUPPORT;
 }
-
-// Reads the file behind descriptor piece by piece, each given to use; false when it cannot be read
-// or use says stop.
-bool readPieces(int descriptor, std::uint64_t size, const std::function<bool(std::string_view)>& use)
-{
-    std::string buffer(256 * 1024, '\0');
-    for (std::uint64_t offset = 0; offset < size;) {
-        const ssize_t got = ::pread(descriptor, buffer.data(),
-                                    static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - offset)),
-                                    static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0 || !use(std::string_view(buffer.data(), static_cast<std::size_t>(got))))
-            return false;
-        offset += static_cast<std::uint64_t>(got);
-    }
-    return true;
-}
-
-std::string quotedTag(const QByteArray& digest)
-{
-    return '"' + digest.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals).toStdString() + '"';
-}
-
-// A validator from the bytes themselves; empty when the file cannot be read.
-std::string contentTag(int descriptor, std::uint64_t size)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    const bool read = readPieces(descriptor, size, [&hash](std::string_view piece) {
-        hash.addData(QByteArrayView(piece.data(), static_cast<qsizetype>(piece.size())));
-        return true;
-    });
-    return read ? quotedTag(hash.result()) : std::string();
-}
-
-void deleteBytes(void* bytes)
-{
-    delete static_cast<std::string*>(bytes);
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
-// A qvalue in thousandths: "0", "0.5", "1.000" and the like; -1 for anything else.
-int qValue(std::string_view text)
-{
-    if (text.empty() || text.size() > 5 || (text[0] != '0' && text[0] != '1'))
-        return -1;
-    int q = (text[0] - '0') * 1000;
-    if (text.size() > 1) {
-        if (text[1] != '.')
-            return -1;
-        int scale = 100;
-        for (const char digit : text.substr(2)) {
-            if (digit < '0' || digit > '9')
-                return -1;
-            q += (digit - '0') * scale;
-            scale /= 10;
-        }
-    }
-    return q <= 1000 ? q : -1;
-}
-
-// How much a client wants each coding, in thousandths, as its Accept-Encoding says: a list of
-// codings, each with an optional weight (";q=0.5"). Elements that cannot be read are passed over.
-struct Acceptance {
-    int gzip = 0;
-    int identity = 1000;
-};
-
-Acceptance acceptance(const char* header)
-{
-    if (!header)
-        return {};
-    int gzip = -1;
-    int identity = -1;
-    int any = -1;
-    std::string_view rest = header;
-    while (!rest.empty()) {
-        const auto comma = rest.find(',');
-        std::string_view element = rest.substr(0, comma);
-        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-        const auto semicolon = element.find(';');
-        const std::string_view coding = trimmed(element.substr(0, semicolon));
-        int q = 1000;
-        for (std::string_view parameters = semicolon == std::string_view::npos ? std::string_view()
-                                                                                : element.substr(semicolon + 1);
-             !parameters.empty();) {
-            const auto next = parameters.find(';');
-            const std::string_view parameter = trimmed(parameters.substr(0, next));
-            parameters = next == std::string_view::npos ? std::string_view() : parameters.substr(next + 1);
-            if (parameter.size() >= 2 && equalsIgnoringCase(parameter.substr(0, 2), "q="))
-                q = qValue(parameter.substr(2));
-        }
-        if (q < 0 || coding.empty())
-            continue;
-        if (equalsIgnoringCase(coding, "gzip") || equalsIgnoringCase(coding, "x-gzip"))
-            gzip = std::max(gzip, q);
-        else if (equalsIgnoringCase(coding, "identity"))
-            identity = q;
-        else if (coding == "*")
-            any = q;
-    }
-    // Identity is always welcome unless it, or "*" without it, is weighted 0.
-    return {gzip >= 0 ? gzip : std::max(any, 0), identity >= 0 ? identity : any == 0 ? 0 : 1000};
-}
-
-// The gzip stream of the pieces read. Made once per version, so zlib's usual level: on the page it
-// costs little more time than the fastest and saves a tenth more.
-class Gzip {
-public:
-    Gzip() { ok_ = deflateInit2(&stream_, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
-    ~Gzip()
-    {
-        if (ok_)
-            deflateEnd(&stream_);
-    }
-    Gzip(const Gzip&) = delete;
-    Gzip& operator=(const Gzip&) = delete;
-
-    bool add(std::string_view piece, bool last)
-    {
-        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
-        stream_.avail_in = static_cast<uInt>(piece.size());
-        const int flush = last ? Z_FINISH : Z_NO_FLUSH;
-        char chunk[64 * 1024];
-        do {
-            stream_.next_out = reinterpret_cast<Bytef*>(chunk);
-            stream_.avail_out = sizeof chunk;
-            const int result = deflate(&stream_, flush);
-            if (result == Z_STREAM_ERROR)
-                return ok_ = false;
-            out_.append(chunk, sizeof chunk - stream_.avail_out);
-        } while (stream_.avail_out == 0);
-        return ok_;
-    }
-    bool ok() const { return ok_; }
-    std::string take() { return std::move(out_); }
-
-private:
-    z_stream stream_{};
-    std::string out_;
-    bool ok_ = false;
-};
 
 } // namespace
 
@@ -515,104 +320,6 @@ int Endpoint::answerFile(MHD_Connection* connection, File file)
         return queued;
     }
     return MHD_queue_response(connection, MHD_HTTP_OK, gzip ? served.gzip : served.response);
-}
-
-// Made once per version and held beside it; readers of an older version keep theirs until done.
-bool Endpoint::compress(File file)
-{
-    Served& served = this->served(file);
-    Gzip gzip;
-    bool read = gzip.ok();
-    if (read && served.bytes) {
-        read = gzip.add(*served.bytes, true);
-    } else if (read) {
-        std::uint64_t done = 0;
-        read = readPieces(served.descriptor, served.size, [&](std::string_view piece) {
-                   done += piece.size();
-                   return gzip.add(piece, done == served.size);
-               })
-               && (served.size > 0 || gzip.add({}, true));
-    }
-    if (!read)
-        return false;
-    auto* bytes = new std::string(gzip.take());
-    bytes->shrink_to_fit();
-    MHD_Response* response =
-        MHD_create_response_from_buffer_with_free_callback_cls(bytes->size(), bytes->data(), &deleteBytes, bytes);
-    if (!response) {
-        delete bytes;
-        return false;
-    }
-    served.gzipEtag = served.etag.substr(0, served.etag.size() - 1) + "-gzip\"";
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_ENCODING, "gzip");
-    MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, served.gzipEtag.c_str());
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, contentType(file));
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
-    MHD_add_response_header(response, MHD_HTTP_HEADER_VARY, MHD_HTTP_HEADER_ACCEPT_ENCODING);
-    served.gzip = response;
-    return true;
-}
-
-bool Endpoint::serve(File file, int descriptor, std::uint64_t size)
-{
-    withdraw(file);
-    std::string etag = contentTag(descriptor, size);
-    if (etag.empty())
-        return false;
-    // One response for every reader: the library reads the file at each reader's own offset, so
-    // the bytes are held by the file system, never once per reader.
-    MHD_Response* response = MHD_create_response_from_fd64(size, descriptor);
-    if (!response)
-        return false;
-    Served version;
-    version.response = response;
-    version.etag = std::move(etag);
-    version.size = size;
-    version.descriptor = descriptor;
-    return publish(file, std::move(version));
-}
-
-bool Endpoint::serve(File file, std::string bytes)
-{
-    withdraw(file);
-    auto* held = new std::string(std::move(bytes));
-    MHD_Response* response =
-        MHD_create_response_from_buffer_with_free_callback_cls(held->size(), held->data(), &deleteBytes, held);
-    if (!response) {
-        delete held;
-        return false;
-    }
-    std::string etag = quotedTag(QCryptographicHash::hash(QByteArrayView(held->data(), qsizetype(held->size())),
-                                                          QCryptographicHash::Sha1));
-    Served version;
-    version.response = response;
-    version.etag = std::move(etag);
-    version.size = held->size();
-    version.bytes = held;
-    return publish(file, std::move(version));
-}
-
-bool Endpoint::publish(File file, Served version)
-{
-    MHD_add_response_header(version.response, MHD_HTTP_HEADER_CONTENT_TYPE, contentType(file));
-    MHD_add_response_header(version.response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
-    MHD_add_response_header(version.response, MHD_HTTP_HEADER_ETAG, version.etag.c_str());
-    MHD_add_response_header(version.response, MHD_HTTP_HEADER_VARY, MHD_HTTP_HEADER_ACCEPT_ENCODING);
-    served(file) = std::move(version);
-    return true;
-}
-
-void Endpoint::withdraw(File file)
-{
-    if (file == File::csv)
-        withdraw(File::json);
-    Served& target = served(file);
-    // Readers still being served keep the old version until they are done.
-    if (target.response)
-        MHD_destroy_response(target.response);
-    if (target.gzip)
-        MHD_destroy_response(target.gzip);
-    target = {};
 }
 
 } // namespace zqn::web
