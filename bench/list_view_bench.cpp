@@ -31,7 +31,8 @@ public:
     {
         QFile csv(dir_.filePath(QStringLiteral("zqnlist.csv")));
         std::string text;
-        for (const auto& line : deviceListOf(n).lines())
+        const discovery::DeviceList devices = deviceListOf(n);
+        for (const auto& line : devices.lines())
             text.append(line).append("\r\n");
         csv.open(QIODevice::WriteOnly);
         csv.write(text.data(), static_cast<qint64>(text.size()));
