@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -56,9 +57,43 @@ std::string portSuffix(int httpPort)
 }
 
 // macOfLine: the MAC text the monitor itself last wrote at the head of a line, by index.
+// The page and the CSV file as one write leaves them, in memory; the page fails when asked to.
+struct MemoryFiles {
+    std::map<std::string, std::string> files;
+    zqn::report::WriteOutcome write(const DeviceList& list, int httpPort, bool pageFails)
+    {
+        const auto replace = [&](std::string_view path, const std::function<void(zqn::text::ByteSink&)>& produce) {
+            if (pageFails && path == "zqnlist.htm")
+                return false;
+            zqn::test::GatheredBytes out;
+            produce(out);
+            files[std::string(path)] = out.bytes;
+            return true;
+        };
+        return zqn::report::writeListPage(blocks(), list, {kStamp, httpPort, "zqnlist.htm", "zqnlist.csv"}, replace);
+    }
+    static const zqn::report::PageBlocks& blocks()
+    {
+        static const auto made =
+            zqn::report::buildBlocks(zqn::report::defaultTemplate(), 10, "zqnlist.htm", "ZQN LIST");
+        return made;
+    }
+};
+
+// The rows between the page's head and tail blocks.
+std::string rowBlockOf(const DeviceList& list, int httpPort)
+{
+    MemoryFiles memory;
+    (void)memory.write(list, httpPort, false);
+    const std::string& page = memory.files["zqnlist.htm"];
+    const auto& blocks = MemoryFiles::blocks();
+    FUZZ_CHECK(page.starts_with(blocks.head) && page.ends_with(blocks.tail));
+    return page.substr(blocks.head.size(), page.size() - blocks.head.size() - blocks.tail.size());
+}
+
 void checkRows(const DeviceList& list, const std::map<std::size_t, std::string>& macOfLine, int httpPort)
 {
-    const std::string rows = zqn::report::rowBlock(list, kStamp, httpPort);
+    const std::string rows = rowBlockOf(list, httpPort);
     FUZZ_CHECK(rows.ends_with("\r\n"));
     const auto lines = splitAtCrLf(rows);
 
@@ -92,39 +127,20 @@ void checkRows(const DeviceList& list, const std::map<std::size_t, std::string>&
     }
 }
 
-// Keeps what each path received; fails the page path when asked to.
-class MemorySink : public zqn::report::FileSink {
-public:
-    explicit MemorySink(bool pageFails) : pageFails_(pageFails) {}
-    bool replace(std::string_view path, std::string_view bytes) override
-    {
-        if (pageFails_ && path == "zqnlist.htm")
-            return false;
-        files[std::string(path)] = std::string(bytes);
-        return true;
-    }
-    std::map<std::string, std::string> files;
-
-private:
-    bool pageFails_;
-};
-
 // One page write holds the head block, the row block and the tail block, and the list's own
 // text as the CSV file, also when the page cannot be written.
 void checkPageWrite(const DeviceList& list)
 {
-    static const auto blocks = zqn::report::buildBlocks(zqn::report::defaultTemplate(), 10, "zqnlist.htm", "ZQN LIST");
     for (const bool pageFails : {false, true}) {
-        MemorySink sink(pageFails);
-        const auto outcome =
-            zqn::report::writeListPage(blocks, list, {kStamp, 8080, "zqnlist.htm", "zqnlist.csv"}, sink);
+        MemoryFiles memory;
+        const auto outcome = memory.write(list, 8080, pageFails);
         FUZZ_CHECK(outcome.pageFailed == pageFails);
         FUZZ_CHECK(!outcome.csvFailed);
-        FUZZ_CHECK(sink.files["zqnlist.csv"] == list.text());
+        FUZZ_CHECK(memory.files["zqnlist.csv"] == zqn::fuzz::csvOf(list));
         if (!pageFails)
-            FUZZ_CHECK(sink.files["zqnlist.htm"]
-                       == zqn::report::pageText(blocks, zqn::report::rowBlock(list, kStamp, 8080)));
-        FUZZ_CHECK(sink.files.size() == (pageFails ? 1u : 2u));
+            FUZZ_CHECK(memory.files["zqnlist.htm"]
+                       == MemoryFiles::blocks().head + rowBlockOf(list, 8080) + MemoryFiles::blocks().tail);
+        FUZZ_CHECK(memory.files.size() == (pageFails ? 1u : 2u));
     }
 }
 
@@ -181,9 +197,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     list.load(bytes);
     for (const auto& line : list.lines())
         FUZZ_CHECK(line.find_first_of("\r\n") == std::string::npos);
-    FUZZ_CHECK(list.text() == savedForm(list.lines(), lastLineUnterminated));
+    FUZZ_CHECK(zqn::fuzz::csvOf(list) == savedForm(list.lines(), lastLineUnterminated));
     if (zqn::fuzz::hasOnlyCrLfBreaks(bytes))
-        FUZZ_CHECK(list.text() == bytes);
+        FUZZ_CHECK(zqn::fuzz::csvOf(list) == bytes);
     zqn::fuzz::checkRoundTrip(list);
     checkRows(list, {}, 80);
 
@@ -208,7 +224,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             macOfLine[result.index] = macs[i];
     }
     oracle.checkSame(list);
-    FUZZ_CHECK(list.text() == savedForm(list.lines(), lastLineUnterminated));
+    FUZZ_CHECK(zqn::fuzz::csvOf(list) == savedForm(list.lines(), lastLineUnterminated));
     zqn::fuzz::checkRoundTrip(list);
 
     checkRows(list, macOfLine, 80);

@@ -87,7 +87,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at += length;
         const std::string_view datagram(buffer.get(), length);
 
-        const std::optional<std::string> mac = zqn::discovery::macTextOf(datagram);
+        const auto macText = zqn::discovery::macTextIn(datagram);
+        const std::optional<std::string> mac =
+            macText ? std::optional<std::string>(macText->view()) : std::optional<std::string>();
         FUZZ_CHECK(mac == describedMacText(datagram));
         if (!mac)
             continue;
