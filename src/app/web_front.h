@@ -42,7 +42,6 @@ public:
                                           MakerLookup makerOf, const std::string& value, QString& problem,
                                           QString& words);
 
-    quint16 port() const { return endpoint_.port(); }
     // Where it listens, as host:port ("*:port" on every address).
     const QString& address() const { return address_; }
 
