@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <future>
 #include <optional>
 #include <string_view>
 
@@ -24,9 +25,14 @@ public:
     // Reads the files now, if that has not happened yet; the table as read.
     const discovery::MakerTable& table() const;
 
+    // Starts reading the files on a thread of their own, for a caller that will ask on the way of
+    // a datagram: a flood would overrun the socket while they were read there.
+    void readAhead() const;
+
 private:
     QString folder_;
     mutable std::optional<discovery::MakerTable> table_;
+    mutable std::future<discovery::MakerTable> reading_;
 };
 
 } // namespace zqn::app

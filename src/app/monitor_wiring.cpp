@@ -48,6 +48,7 @@ void connectNotices(MonitorController& controller, DeviceNotices& notices)
 
 void connectJournal(MonitorController& controller, DeviceJournal& journal)
 {
+    controller.makers().readAhead();
     QObject::connect(&controller, &MonitorController::deviceAppended, &journal, [&controller, &journal](int row) {
         if (!journal.admits(DeviceJournal::Kind::added))
             return;
