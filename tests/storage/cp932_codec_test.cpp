@@ -1,5 +1,8 @@
 #include "storage/cp932_codec.h"
 
+#include <QStringDecoder>
+#include <QStringEncoder>
+
 #include <gtest/gtest.h>
 
 namespace zqn::storage {
@@ -32,6 +35,20 @@ INSTANTIATE_TEST_SUITE_P(
                     ExactCase{"accented_latin", QStringLiteral("café"), std::nullopt},
                     ExactCase{"emoji", QStringLiteral("😀"), std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Each byte below 0x80, alone and between two-byte characters, both ways, as the code page's own
+// converter has it.
+TEST(Cp932Codec, SingleBytesAsTheConverterHasThem)
+{
+    for (int byte = 0; byte < 0x80; ++byte) {
+        for (const std::string& bytes : {std::string(1, char(byte)), "\x95\x5C" + std::string(1, char(byte)) + "\x81\x60"}) {
+            const QString text = QStringDecoder("windows-31j")(QByteArray::fromStdString(bytes));
+            EXPECT_EQ(fromCp932(bytes), text) << byte;
+            EXPECT_EQ(toCp932(text), bytes) << byte;
+            EXPECT_EQ(QByteArray::fromStdString(toCp932(text)), QByteArray(QStringEncoder("windows-31j")(text))) << byte;
+        }
+    }
+}
 
 } // namespace
 } // namespace zqn::storage
