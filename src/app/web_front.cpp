@@ -5,6 +5,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <map>
+
 #include "app/failure_words.h"
 #include "app/message_text.h"
 #include "app/page_publisher.h"
@@ -19,22 +21,59 @@ namespace zqn::app {
 
 namespace {
 
-// When the device was last heard, with the offset of the local time then; empty when its line does
-// not say.
-QString lastHeard(const discovery::DeviceLine& line)
-{
-    const QDateTime heard(QDate::fromString(storage::fromCp932(line.date), QStringLiteral("yyyy/MM/dd")),
-                          QTime::fromString(storage::fromCp932(line.time), QStringLiteral("HH:mm:ss")));
-    if (!heard.isValid())
-        return {};
-    return heard.toOffsetFromUtc(heard.offsetFromUtc()).toString(Qt::ISODate);
-}
+// When devices were last heard, with the offset of the local time then. The offset is looked up
+// once a day named, not once a line: the time-zone lookup costs more than the rest of a line.
+class LastHeard {
+public:
+    // Empty when the line does not say.
+    QString of(const discovery::DeviceLine& line)
+    {
+        const QTime time = QTime::fromString(storage::fromCp932(line.time), QStringLiteral("HH:mm:ss"));
+        const Day& day = dayOf(line.date);
+        if (!day.date.isValid() || !time.isValid())
+            return {};
+        if (day.wholeDay)
+            return day.head + time.toString(Qt::ISODate) + day.tail;
+        const QDateTime heard(day.date, time);
+        return heard.toOffsetFromUtc(heard.offsetFromUtc()).toString(Qt::ISODate);
+    }
+
+private:
+    struct Day {
+        QDate date;
+        bool wholeDay = false; // one offset from midnight to midnight: head and tail hold for any time
+        QString head;          // "yyyy-MM-ddT"
+        QString tail;          // the offset, as Qt writes it
+    };
+
+    const Day& dayOf(std::string_view text)
+    {
+        auto known = days_.find(text);
+        if (known != days_.end())
+            return known->second;
+        Day day;
+        day.date = QDate::fromString(storage::fromCp932(text), QStringLiteral("yyyy/MM/dd"));
+        const QDateTime first(day.date, QTime(0, 0)), last(day.date, QTime(23, 59, 59));
+        if (first.isValid() && last.isValid() && first.offsetFromUtc() == last.offsetFromUtc()) {
+            const QString midnight = first.toOffsetFromUtc(first.offsetFromUtc()).toString(Qt::ISODate);
+            day.wholeDay = midnight.size() > kTimeEnds;
+            day.head = midnight.left(kTimeStarts);
+            day.tail = midnight.mid(kTimeEnds);
+        }
+        return days_.emplace(std::string(text), std::move(day)).first->second;
+    }
+
+    static constexpr qsizetype kTimeStarts = 11; // "yyyy-MM-ddT"
+    static constexpr qsizetype kTimeEnds = 19;   // "yyyy-MM-ddTHH:mm:ss"
+    std::map<std::string, Day, std::less<>> days_;
+};
 
 // The CSV file's lines as JSON: an object of fields for each device line, the text alone for any
 // other line.
 std::string deviceListJson(std::string_view csv, const WebFront::MakerLookup& makerOf)
 {
     QJsonArray lines;
+    LastHeard lastHeard;
     for (const std::string& text : text::splitLines(csv)) {
         const auto line = discovery::DeviceLine::parse(text);
         if (!line) {
@@ -50,7 +89,7 @@ std::string deviceListJson(std::string_view csv, const WebFront::MakerLookup& ma
         };
         if (const QString maker = makerOf ? makerOf(line->mac) : QString(); !maker.isEmpty())
             device.insert(QStringLiteral("maker"), maker);
-        if (const QString heard = lastHeard(*line); !heard.isEmpty())
+        if (const QString heard = lastHeard.of(*line); !heard.isEmpty())
             device.insert(QStringLiteral("last_heard"), heard);
         lines.append(device);
     }

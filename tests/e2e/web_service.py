@@ -58,7 +58,7 @@ class Service:
     where the test runs as root), so that every save rewrites them in place."""
 
     def __init__(self, executable, system=b"", data=None, csv=None, save_interval=3600, descriptors=None,
-                 closed_folder=False):
+                 closed_folder=False, zone=None):
         self.folder = tempfile.mkdtemp(prefix="zqn-web-")
         self.udp_port = free_port(socket.SOCK_DGRAM)
         self.web_port = free_port()
@@ -90,7 +90,7 @@ class Service:
                 os.setuid(65534)
         self.process = subprocess.Popen([executable, "--settings", self.path("zqnlistd.Ini")], cwd=self.folder,
                                         stdout=self.log, stderr=subprocess.STDOUT, start_new_session=True,
-                                        preexec_fn=prepare)
+                                        preexec_fn=prepare, env=dict(os.environ, TZ=zone) if zone else None)
         self.udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         if not wait_for(self.listening, 30):
             output = self.output()

@@ -131,6 +131,20 @@ class Endpoint(unittest.TestCase):
         self.assertRegex(heard, r"^2020-01-01T00:00:00(Z|[+-]\d\d:\d\d)$")
         self.assertEqual(junk, {"text": "junk line"})
 
+    def test_devices_json_offsets_around_a_clock_change(self):
+        # Central European time as a rule, so that no zone files are needed: summer time began at
+        # 02:00 on 2024/03/31.
+        lines = [("2024/03/31", "01:30:00"), ("2024/03/31", "03:30:00"), ("2024/01/15", "12:00:00"),
+                 ("2024/01/15", "12:00:01")]
+        csv = "".join("02:C3:D7:00:00:%02X,10.0.0.%d,%s,%s,\r\n" % (i, i, d, t) for i, (d, t) in enumerate(lines))
+        service = serving(csv=csv.encode("ascii"), zone="CET-1CEST,M3.5.0,M10.5.0/3")
+        self.addCleanup(service.stop)
+        status, _, body = service.request("GET", "/devices.json")
+        self.assertEqual(status, 200)
+        self.assertEqual([device["last_heard"] for device in json.loads(body.decode("utf-8"))],
+                         ["2024-03-31T01:30:00+01:00", "2024-03-31T03:30:00+02:00", "2024-01-15T12:00:00+01:00",
+                          "2024-01-15T12:00:01+01:00"])
+
     def test_metrics_count_what_was_sent(self):
         try:
             from prometheus_client.parser import text_string_to_metric_families
