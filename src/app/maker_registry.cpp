@@ -2,13 +2,14 @@
 
 #include <QDir>
 
+#include "app/platform.h"
 #include "storage/file_store.h"
 
 namespace zqn::app {
 
 namespace {
 
-discovery::MakerTable read(const QString& folder)
+discovery::MakerTable readTable(const QString& folder)
 {
     discovery::MakerTable table;
     // The 24-bit blocks, then those carved out of them: 28 bits (MA-M), 36 bits (MA-S, IAB).
@@ -17,28 +18,77 @@ discovery::MakerTable read(const QString& folder)
             table.addCsv(**bytes);
     }
     table.seal();
+    // Reading held the files' text and an index of the names besides.
+    releaseFreedMemory();
     return table;
 }
 
 } // namespace
 
-const discovery::MakerTable& MakerRegistry::table() const
+MakerRegistry::MakerRegistry(QString folder)
+    : folder_(std::move(folder))
+    , receiver_(std::make_unique<QObject>())
 {
-    if (!table_)
-        table_.emplace(reading_.valid() ? reading_.get() : read(folder_));
-    return *table_;
 }
 
-void MakerRegistry::readAhead() const
+MakerRegistry::~MakerRegistry()
 {
-    if (!table_ && !reading_.valid())
-        reading_ = std::async(std::launch::async, read, folder_);
+    // Its last word goes to receiver_, which must outlive it.
+    const std::lock_guard lock(readingMutex_);
+    if (reading_.valid())
+        reading_.wait();
+}
+
+const discovery::MakerTable& MakerRegistry::table() const
+{
+    std::call_once(once_, [this] {
+        std::unique_lock lock(readingMutex_);
+        if (reading_.valid()) {
+            auto reading = std::move(reading_);
+            lock.unlock();
+            table_.emplace(reading.get());
+        } else {
+            lock.unlock();
+            table_.emplace(readTable(folder_));
+        }
+        read_ = true;
+    });
+    return *table_;
 }
 
 QString MakerRegistry::makerOf(std::string_view macText) const
 {
     const std::string_view maker = table().makerOf(macText);
     return QString::fromUtf8(maker.data(), static_cast<qsizetype>(maker.size()));
+}
+
+void MakerRegistry::whenRead(QObject* context, std::function<void()> then) const
+{
+    if (read_ && waiting_.empty()) {
+        then();
+        return;
+    }
+    waiting_.emplace_back(context, std::move(then));
+    const std::lock_guard lock(readingMutex_);
+    if (read_ || reading_.valid())
+        return;
+    reading_ = std::async(std::launch::async, [this, folder = folder_, receiver = receiver_.get()] {
+        discovery::MakerTable table = readTable(folder);
+        QMetaObject::invokeMethod(receiver, [this] { deliver(); }, Qt::QueuedConnection);
+        return table;
+    });
+}
+
+void MakerRegistry::deliver() const
+{
+    table();
+    // A call may ask again: it joins the end of the line.
+    while (!waiting_.empty()) {
+        auto [context, then] = std::move(waiting_.front());
+        waiting_.erase(waiting_.begin());
+        if (context)
+            then();
+    }
 }
 
 } // namespace zqn::app

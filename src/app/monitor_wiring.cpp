@@ -48,19 +48,23 @@ void connectNotices(MonitorController& controller, DeviceNotices& notices)
 
 void connectJournal(MonitorController& controller, DeviceJournal& journal)
 {
-    controller.makers().readAhead();
+    // Entries wait, in order, for the makers' table, which a flood must not wait for.
     QObject::connect(&controller, &MonitorController::deviceAppended, &journal, [&controller, &journal](int row) {
         if (!journal.admits(DeviceJournal::Kind::added))
             return;
-        if (const auto device = controller.device(row))
-            journal.tellAppended(*device, controller.makers().makerOf(storage::toCp932(device->mac)));
+        if (auto device = controller.device(row))
+            controller.makers().whenRead(&journal, [&controller, &journal, device = std::move(*device)] {
+                journal.tellAppended(device, controller.makers().makerOf(storage::toCp932(device.mac)));
+            });
     });
     QObject::connect(&controller, &MonitorController::deviceMoved, &journal,
                      [&controller, &journal](int row, const QString& previousIp) {
                          if (!journal.admits(DeviceJournal::Kind::moved))
                              return;
-                         if (const auto device = controller.device(row))
-                             journal.tellMoved(*device, previousIp);
+                         if (auto device = controller.device(row))
+                             controller.makers().whenRead(&journal, [&journal, device = std::move(*device), previousIp] {
+                                 journal.tellMoved(device, previousIp);
+                             });
                      });
 }
 

@@ -88,4 +88,8 @@ std::unique_ptr<discovery::DatagramBatchReader> datagramBatchReader();
 // where the system does not tell them.
 std::optional<web::ProcessFigures> processFigures();
 
+// Gives memory the allocator holds free back to the system, after a passing peak; nothing where
+// the allocator has no way to.
+void releaseFreedMemory();
+
 } // namespace zqn::app

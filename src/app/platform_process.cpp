@@ -1,5 +1,8 @@
 #include "app/platform.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #ifdef __linux__
 
 #include <sys/resource.h>
@@ -93,6 +96,13 @@ std::optional<web::ProcessFigures> processFigures()
 #endif
     // Elsewhere, and where /proc is not mounted, the metrics leave them out.
     return std::nullopt;
+}
+
+void releaseFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
 
 } // namespace zqn::app

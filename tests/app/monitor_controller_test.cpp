@@ -628,11 +628,14 @@ TEST_F(Notices, OneWindowGathersNewAndMovedDevicesIntoOneNotice)
 // Journal entries as the platform would send them, each as its fields without the program's name.
 class Journal : public Controller {
 protected:
-    std::unique_ptr<MonitorController> makeLogging(int windowMs = 30)
+    // makersRead: the makers' table is read before the first entry, which then goes out at once.
+    std::unique_ptr<MonitorController> makeLogging(bool makersRead = true, int windowMs = 30)
     {
         writeIni();
         writeFile("oui.csv", "Registry,Assignment,Organization Name,Organization Address\nMA-L,02C3D7,Test Maker,x\n");
         auto c = makeController([this](MonitorController::Options& options) { options.makerFolder = dir.path(); });
+        if (makersRead)
+            c->makers().table();
         journal = std::make_unique<DeviceJournal>(
             [this](const JournalEntry& entry) {
                 QStringList fields;
@@ -654,9 +657,10 @@ TEST_F(Journal, NewAndMovedDevicesCarryTheirFields)
     const QString named = QLatin1String(macOf(0xE2));
     // A name typed into the CSV file, in code page 932: 会議室.
     writeFile("zqnlist.csv", macOf(0xE2) + ",10.0.0.2,2024/05/01,09:00:00,\x89\xEF\x8B\x63\x8E\xBA\r\n");
-    auto c = makeLogging();
+    auto c = makeLogging(false);
     c->handleDatagram(announcement(0xE1), "10.0.0.1");
     c->handleDatagram(announcement(0xE2), "10.0.0.7");
+    ASSERT_EVENTUALLY(entries.size() == 2);
     const QString added = QLatin1String(macOf(0xE1));
     EXPECT_EQ(entries.join(u'\n').toStdString(),
               QStringList({QStringLiteral("MESSAGE_ID=0c0e2e70ad5c4d0faae64e08f43d8d25|PRIORITY=5|MESSAGE=新しい機器: %1 "
