@@ -104,7 +104,12 @@ WebFront::WebFront(const PagePublisher& publisher, std::function<Reading()> read
     , makerOf_(std::move(makerOf))
     , endpoint_([this] { return metrics(); })
 {
-    endpoint_.deriveJson([this](std::string_view csv) { return deviceListJson(csv, makerOf_); });
+    endpoint_.deriveJson([this](std::string_view csv) {
+        std::string json = deviceListJson(csv, makerOf_);
+        // Making it took some ten times its size, which the allocator would otherwise keep.
+        releaseFreedMemory();
+        return json;
+    });
     connect(&publisher, &PagePublisher::published, this, &WebFront::onPublished);
 }
 

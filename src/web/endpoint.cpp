@@ -109,6 +109,7 @@ struct Callbacks {
             endpoint->connections_[connection] = {endpoint->clock_.elapsed()};
         } else {
             endpoint->connections_.erase(connection);
+            std::erase(endpoint->waiting_, connection);
             endpoint->closedInRun_ = true;
         }
     }
@@ -140,9 +141,20 @@ Endpoint::Endpoint(std::function<Metrics()> metrics, QObject* parent)
 
 Endpoint::~Endpoint()
 {
+    if (jsonMaker_.joinable())
+        jsonMaker_.join();
     notifier_.reset();
-    if (daemon_)
+    if (daemon_) {
+        // The library cannot stop while a connection is suspended, and lets one go only in a run:
+        // the waiting are answered 503 first.
+        stopping_ = true;
+        for (int pass = 0; pass < 4 && !waiting_.empty(); ++pass) {
+            resumeWaiting();
+            MHD_run(daemon_);
+        }
+        MHD_run(daemon_);
         MHD_stop_daemon(daemon_);
+    }
     withdraw(File::page);
     withdraw(File::csv);
     withdraw(File::json);
@@ -157,7 +169,7 @@ QString Endpoint::listen(const QString& host, quint16 port, bool brokenPipeIgnor
     limits_ = limits;
 
     sockaddr_storage address{};
-    unsigned flags = MHD_USE_EPOLL | MHD_USE_ERROR_LOG;
+    unsigned flags = MHD_USE_EPOLL | MHD_USE_ERROR_LOG | MHD_ALLOW_SUSPEND_RESUME;
     if (!host.isEmpty()) {
         QHostAddress parsed;
         if (!parsed.setAddress(host))
@@ -294,16 +306,14 @@ int Endpoint::answer(MHD_Connection* connection, const char* url, const char* me
 
 int Endpoint::answerFile(MHD_Connection* connection, File file)
 {
-    if (file == File::json && !json_.response && csv_.response && jsonFromCsv_) {
-        std::string csv;
-        if (csv_.bytes)
-            csv = *csv_.bytes;
-        else if (!readPieces(csv_.descriptor, csv_.size, [&csv](std::string_view piece) {
-                     csv.append(piece);
-                     return true;
-                 }))
-            csv.clear();
-        serve(File::json, jsonFromCsv_(csv));
+    if (file == File::json && !json_.response && csv_.response && jsonFromCsv_ && !stopping_) {
+        if (!jsonMaking_)
+            makeJson();
+        if (jsonMaking_) {
+            MHD_suspend_connection(connection);
+            waiting_.push_back(connection);
+            return MHD_YES;
+        }
     }
     Served& served = this->served(file);
     if (!served.response)

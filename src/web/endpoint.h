@@ -10,7 +10,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "web/metrics.h"
 
@@ -63,7 +65,8 @@ public:
     // Answers 503 until the next serve.
     void withdraw(File file);
     // "/devices.json" is made from each version of the CSV file by convert, at the first request
-    // for it, and held until the next version.
+    // for it, and held until the next version. convert runs on a thread of its own, so that a
+    // large list never holds up the event loop; the requests wait for it.
     void deriveJson(std::function<std::string(std::string_view csv)> convert) { jsonFromCsv_ = std::move(convert); }
 
 private:
@@ -92,6 +95,9 @@ private:
     int answerFile(MHD_Connection* connection, File file);
     bool compress(File file);
     bool publish(File file, Served served);
+    void makeJson();
+    void jsonMade(std::string json, std::uint64_t csvVersion);
+    void resumeWaiting();
     Served& served(File file) { return file == File::page ? page_ : file == File::csv ? csv_ : json_; }
 
     friend struct Callbacks; // the library's C callbacks
@@ -109,6 +115,11 @@ private:
     Served csv_;
     Served json_;
     std::function<std::string(std::string_view csv)> jsonFromCsv_;
+    std::uint64_t csvVersion_ = 0; // counts the CSV versions served, so that late JSON is known
+    bool jsonMaking_ = false;
+    std::thread jsonMaker_;
+    std::vector<MHD_Connection*> waiting_; // suspended until the JSON is made
+    bool stopping_ = false;
     QString lastLog_;
     int listenErrno_ = 0;
 };

@@ -2,6 +2,8 @@
 
 #include <QCryptographicHash>
 
+#include <new>
+
 #include <microhttpd.h>
 
 #include "web/content.h"
@@ -112,8 +114,10 @@ bool Endpoint::publish(File file, Served version)
 
 void Endpoint::withdraw(File file)
 {
-    if (file == File::csv)
+    if (file == File::csv) {
+        ++csvVersion_;
         withdraw(File::json);
+    }
     Served& target = served(file);
     // Readers still being served keep the old version until they are done.
     if (target.response)
@@ -121,6 +125,49 @@ void Endpoint::withdraw(File file)
     if (target.gzip)
         MHD_destroy_response(target.gzip);
     target = {};
+}
+
+void Endpoint::makeJson()
+{
+    std::string csv;
+    if (csv_.bytes)
+        csv = *csv_.bytes;
+    else if (!readPieces(csv_.descriptor, csv_.size, [&csv](std::string_view piece) {
+                 csv.append(piece);
+                 return true;
+             }))
+        return;
+    if (jsonMaker_.joinable())
+        jsonMaker_.join(); // the last one is done: jsonMaking_ is false
+    jsonMaking_ = true;
+    jsonMaker_ = std::thread([this, csv = std::move(csv), version = csvVersion_, convert = jsonFromCsv_] {
+        std::string json;
+        try {
+            json = convert(csv);
+        } catch (const std::bad_alloc&) {
+            json.clear(); // answered 503, as a file not written
+        }
+        QMetaObject::invokeMethod(
+            this, [this, json = std::move(json), version]() mutable { jsonMade(std::move(json), version); },
+            Qt::QueuedConnection);
+    });
+}
+
+void Endpoint::jsonMade(std::string json, std::uint64_t csvVersion)
+{
+    jsonMaking_ = false;
+    if (csvVersion == csvVersion_ && !json.empty())
+        serve(File::json, std::move(json));
+    resumeWaiting();
+    if (daemon_)
+        run();
+}
+
+void Endpoint::resumeWaiting()
+{
+    for (MHD_Connection* connection : waiting_)
+        MHD_resume_connection(connection);
+    waiting_.clear();
 }
 
 } // namespace zqn::web
