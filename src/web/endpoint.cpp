@@ -148,11 +148,10 @@ Endpoint::~Endpoint()
         // The library cannot stop while a connection is suspended, and lets one go only in a run:
         // the waiting are answered 503 first.
         stopping_ = true;
-        for (int pass = 0; pass < 4 && !waiting_.empty(); ++pass) {
+        for (int pass = 0; pass < 4; ++pass) {
             resumeWaiting();
             MHD_run(daemon_);
         }
-        MHD_run(daemon_);
         MHD_stop_daemon(daemon_);
     }
     withdraw(File::page);
