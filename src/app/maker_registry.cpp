@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include <system_error>
+
 #include "app/platform.h"
 #include "storage/file_store.h"
 
@@ -72,11 +74,16 @@ void MakerRegistry::whenRead(QObject* context, std::function<void()> then) const
     const std::lock_guard lock(readingMutex_);
     if (read_ || reading_.valid())
         return;
-    reading_ = std::async(std::launch::async, [this, folder = folder_, receiver = receiver_.get()] {
-        discovery::MakerTable table = readTable(folder);
-        QMetaObject::invokeMethod(receiver, [this] { deliver(); }, Qt::QueuedConnection);
-        return table;
-    });
+    try {
+        reading_ = std::async(std::launch::async, [this, folder = folder_, receiver = receiver_.get()] {
+            discovery::MakerTable table = readTable(folder);
+            QMetaObject::invokeMethod(receiver, [this] { deliver(); }, Qt::QueuedConnection);
+            return table;
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: read here after all, once this slot is done.
+        QMetaObject::invokeMethod(receiver_.get(), [this] { deliver(); }, Qt::QueuedConnection);
+    }
 }
 
 void MakerRegistry::deliver() const

@@ -2,7 +2,7 @@
 
 #include <QCryptographicHash>
 
-#include <new>
+#include <system_error>
 
 #include <microhttpd.h>
 
@@ -139,18 +139,24 @@ void Endpoint::makeJson()
         return;
     if (jsonMaker_.joinable())
         jsonMaker_.join(); // the last one is done: jsonMaking_ is false
-    jsonMaking_ = true;
-    jsonMaker_ = std::thread([this, csv = std::move(csv), version = csvVersion_, convert = jsonFromCsv_] {
+    const auto make = [this, csv = std::move(csv), version = csvVersion_, convert = jsonFromCsv_] {
         std::string json;
         try {
             json = convert(csv);
-        } catch (const std::bad_alloc&) {
+        } catch (...) {
             json.clear(); // answered 503, as a file not written
         }
         QMetaObject::invokeMethod(
             this, [this, json = std::move(json), version]() mutable { jsonMade(std::move(json), version); },
             Qt::QueuedConnection);
-    });
+    };
+    // Where no thread can be had, the request is answered 503 rather than the loop held.
+    try {
+        jsonMaker_ = std::thread(make);
+        jsonMaking_ = true;
+    } catch (const std::system_error&) {
+        jsonMaking_ = false;
+    }
 }
 
 void Endpoint::jsonMade(std::string json, std::uint64_t csvVersion)
