@@ -195,9 +195,21 @@ class Endpoint(unittest.TestCase):
         self.assertGreaterEqual(found["zqnlist_last_page_write_timestamp_seconds"], self.started)
         self.assertLessEqual(found["zqnlist_last_page_write_timestamp_seconds"], time.time())
         # The service's own process, against what /proc says of it from outside: inside, the
-        # folder being read counts too, and the scrape's connection may have closed since.
-        outside = len(os.listdir("/proc/%d/fd" % self.service.process.pid))
-        self.assertIn(found["process_open_fds"] - outside, (1, 2))
+        # folder being read counts too, and the scrape's connection may have closed since. Taken
+        # when the count outside stays the same across the scrape: the makers' files, read on a
+        # thread at the first new device, are open for a while.
+        def open_files():
+            return len(os.listdir("/proc/%d/fd" % self.service.process.pid))
+
+        def scraped_and_outside():
+            before = open_files()
+            inside = samples()["process_open_fds"]
+            after = open_files()
+            return (inside, after) if before == after else None
+
+        counts = wait_for(scraped_and_outside, 30)
+        self.assertIsNotNone(counts, "the service's open files never held still across a scrape")
+        self.assertIn(counts[0] - counts[1], (1, 2))
         self.assertGreater(found["process_resident_memory_bytes"], 0)
         self.assertLessEqual(found["process_start_time_seconds"], self.started + 1)
         self.assertGreater(found["process_start_time_seconds"], self.started - 30)
