@@ -1,10 +1,13 @@
 #include "web/endpoint.h"
 
 #include <QCryptographicHash>
+#include <QFile>
 
+#include <memory>
 #include <system_error>
 
 #include <microhttpd.h>
+#include <unistd.h>
 
 #include "web/content.h"
 
@@ -34,6 +37,44 @@ const char* contentType(Endpoint::File file)
 void deleteBytes(void* bytes)
 {
     delete static_cast<std::string*>(bytes);
+}
+
+// A version's file, mapped for as long as a response sends it: the library then hands the kernel
+// what the socket takes in one call, where it sends a descriptor 128 KiB a call. Only the kernel
+// reads the mapping, so a file cut short under it fails the send, never the process.
+struct Mapping {
+    QFile file;
+    int descriptor = -1; // closed with the mapping once a response holds it
+
+    ~Mapping()
+    {
+        file.close(); // unmaps
+        if (descriptor >= 0)
+            ::close(descriptor);
+    }
+};
+
+void deleteMapping(void* mapping)
+{
+    delete static_cast<Mapping*>(mapping);
+}
+
+// The descriptor is the response's once it is made; nullptr leaves it the caller's.
+MHD_Response* fileResponse(int descriptor, std::uint64_t size)
+{
+    auto mapping = std::make_unique<Mapping>();
+    uchar* bytes = nullptr;
+    if (size > 0 && mapping->file.open(descriptor, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+        bytes = mapping->file.map(0, static_cast<qint64>(size));
+    if (!bytes)
+        return MHD_create_response_from_fd64(size, descriptor);
+    MHD_Response* response =
+        MHD_create_response_from_buffer_with_free_callback_cls(size, bytes, &deleteMapping, mapping.get());
+    if (response) {
+        mapping->descriptor = descriptor;
+        mapping.release();
+    }
+    return response;
 }
 
 } // namespace
@@ -69,9 +110,9 @@ bool Endpoint::serve(File file, int descriptor, std::uint64_t size)
     std::string etag = contentTag(descriptor, size);
     if (etag.empty())
         return false;
-    // One response for every reader: the library reads the file at each reader's own offset, so
-    // the bytes are held by the file system, never once per reader.
-    MHD_Response* response = MHD_create_response_from_fd64(size, descriptor);
+    // One response for every reader, each at its own offset: the bytes are held by the file
+    // system, never once per reader.
+    MHD_Response* response = fileResponse(descriptor, size);
     if (!response)
         return false;
     Served version;

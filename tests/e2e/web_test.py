@@ -271,27 +271,39 @@ class Validators(unittest.TestCase):
                 self.assertEqual(etag(path) != before, changes)
 
 
+def many_devices(**options):
+    """A service of 30,000 devices whose page is served already."""
+    lines = "".join("02:C3:D7:%02X:%02X:%02X,192.168.%d.%d,2024/05/01,09:00:00,noname\r\n"
+                    % (i >> 16, (i >> 8) & 255, i & 255, (i >> 8) & 255, i & 255) for i in range(1, 30001))
+    service = Service(config.service, system=b"MAXDEV=40000\r\n", save_interval=1, csv=lines.encode(), **options)
+    if not wait_for(lambda: service.request("HEAD", "/")[0] == 200, 30):
+        service.stop()
+        raise AssertionError("the page was never served")
+    return service
+
+
+def slow_reader(test, port):
+    """A reader of / with a small window, so that most of the page waits on the server's side: its
+    headers, and the stream of the body."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16 * 1024)
+    s.connect(("127.0.0.1", port))
+    test.addCleanup(s.close)
+    s.sendall(b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
+    reader = s.makefile("rb")
+    test.assertIn(b" 200 ", reader.readline())
+    headers = {}
+    for line in iter(reader.readline, b"\r\n"):
+        key, value = line.decode().split(":", 1)
+        headers[key.strip()] = value.strip()
+    return headers, reader
+
+
 class WholeVersions(unittest.TestCase):
     def test_reader_gets_one_version_while_the_page_is_rewritten_in_place(self):
-        lines = "".join("02:C3:D7:%02X:%02X:%02X,192.168.%d.%d,2024/05/01,09:00:00,noname\r\n"
-                        % (i >> 16, (i >> 8) & 255, i & 255, (i >> 8) & 255, i & 255) for i in range(1, 30001))
-        service = Service(config.service, system=b"MAXDEV=40000\r\n", save_interval=1, csv=lines.encode(),
-                          data=b"CSV=pages/zqnlist.csv\r\nHTML=pages/zqnlist.htm\r\n", closed_folder=True)
+        service = many_devices(data=b"CSV=pages/zqnlist.csv\r\nHTML=pages/zqnlist.htm\r\n", closed_folder=True)
         self.addCleanup(service.stop)
-        self.assertTrue(wait_for(lambda: service.request("HEAD", "/")[0] == 200, 30), "the page was never served")
-        s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        # A small window: most of the page waits on the server's side.
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16 * 1024)
-        s.connect(("127.0.0.1", service.web_port))
-        self.addCleanup(s.close)
-        s.sendall(b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
-        reader = s.makefile("rb")
-        status = reader.readline()
-        headers = {}
-        for line in iter(reader.readline, b"\r\n"):
-            key, value = line.decode().split(":", 1)
-            headers[key.strip()] = value.strip()
-        self.assertIn(b" 200 ", status)
+        headers, reader = slow_reader(self, service.web_port)
         body = reader.read(4096)
         # A new device lengthens the page: old and new bytes mixed would be neither version.
         mac = bytes.fromhex("02C3D7FF0001")
@@ -302,6 +314,23 @@ class WholeVersions(unittest.TestCase):
         body += reader.read(int(headers["Content-Length"]) - len(body))
         digest = base64.urlsafe_b64encode(hashlib.sha1(body).digest()).rstrip(b"=").decode()
         self.assertEqual('"%s"' % digest, headers["ETag"], "the body is not the version its validator names")
+
+    def test_page_cut_short_by_another_writer_ends_that_reader_only(self):
+        service = many_devices()
+        self.addCleanup(service.stop)
+        headers, reader = slow_reader(self, service.web_port)
+        body = reader.read(4096)
+        os.truncate(service.path("zqnlist.htm"), 0)
+        body += reader.read()
+        self.assertLess(len(body), int(headers["Content-Length"]), "the reader got bytes the file no longer has")
+
+        def page_length():
+            try:
+                return len(service.request("GET", "/")[2])
+            except OSError:  # the cut version, until the next write replaces it
+                return 0
+
+        self.assertTrue(wait_for(lambda: page_length() > len(body), 30), "the page was never served again")
 
 
 def connection(source, port):
