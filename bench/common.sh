@@ -23,6 +23,12 @@ cpuTicks() {
     awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0
 }
 
+# CPU time of process $1 in nanoseconds as the scheduler counts it, summed over its live threads:
+# exact where the ticks above are samples, one tick being 10 ms of a run however short.
+cpuNanoseconds() {
+    cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{sum += $1} END {printf "%.0f\n", sum}'
+}
+
 # Waits until process $1 has used no CPU for 0.2 s (at most 20 s) and prints its ticks then.
 idleTicks() {
     local now last=-1 i
