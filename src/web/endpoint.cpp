@@ -35,8 +35,6 @@ constexpr std::uint64_t kSmallestCompressed = 1024;
 // Both sides of a socket, as shutdown() names them on every platform (SHUT_RDWR, SD_BOTH).
 constexpr int kBothDirections = 2;
 
-constexpr int kRunsPerWake = 16;
-
 // A response made for one answer; the library keeps it until it is sent.
 MHD_Result queueText(MHD_Connection* connection, unsigned status, std::string_view text,
                      std::string_view type = kPlainType, const char* allow = nullptr)
@@ -228,22 +226,13 @@ quint16 Endpoint::port() const
 void Endpoint::run()
 {
     closedInRun_ = false;
+    MHD_run(daemon_);
     MHD_UNSIGNED_LONG_LONG ms = 0;
-    bool due = false;
-    // A run sends at most 128 KiB of a file to each connection: while some still could send more,
-    // run again here rather than through the event loop, up to 2 MiB each, as the library itself
-    // does with a thread per connection.
-    for (int pass = 0; pass < kRunsPerWake; ++pass) {
-        MHD_run(daemon_);
-        due = MHD_get_timeout(daemon_, &ms) == MHD_YES;
-        if (!due || ms != 0)
-            break;
-    }
     // The library puts its listening socket back into its watch only when a run starts: after a
     // run that freed a place, no newcomer could wake the next one.
     if (closedInRun_)
         timeout_.start(0);
-    else if (due)
+    else if (MHD_get_timeout(daemon_, &ms) == MHD_YES)
         timeout_.start(static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(ms, INT_MAX)));
     else
         timeout_.stop();
