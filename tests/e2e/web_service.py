@@ -129,10 +129,12 @@ class Service:
         finally:
             connection.close()
 
-    def rss_bytes(self):
+    def anonymous_rss_bytes(self):
+        """Resident memory the service allocated: without the files it maps, whose pages are the
+        page cache's and are there whether the service maps them or sends them by descriptor."""
         with open("/proc/%d/status" % self.process.pid) as status:
             for line in status:
-                if line.startswith("VmRSS:"):
+                if line.startswith("RssAnon:"):
                     return int(line.split()[1]) * 1024
         return 0
 
